@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace NSCheckerTool {
+
+// The bytes of a file read whole; the buffer is not zero-filled first, so a
+// large file costs one pass of reading and nothing more.
+struct FileBytes {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+
+  const char* begin() const { return data.get(); }
+  const char* end() const { return data.get() + size; }
+};
+
+enum class ReadResult : int {
+  Ok,       // the whole file is in the buffer
+  Missing,  // nothing exists at the path
+  Failed,   // something exists but could not be read to its end
+};
+
+// Reads the regular file at path to its end. Anything that exists but is not
+// a regular file (a directory, a FIFO, a device) counts as Failed.
+ReadResult ReadWholeFile(const std::string& path, FileBytes& out);
+
+// Writes the file that a repair then moves over target. The file is created
+// afresh at tmpPath: never through a symbolic link and never into an entry
+// that this call did not create; whatever stands at tmpPath already is
+// removed first where the process may do so, otherwise the call fails. The
+// file gets the permission bits of target (0644 when target is missing),
+// whatever the umask. Answers true only when every byte was written and the
+// file closed cleanly; an incomplete file is removed. Refuses outright when
+// this process wanted the run lock and did not get it.
+bool WriteRepairFile(const std::string& tmpPath, const std::string& content,
+                     const std::string& target);
+
+}  // namespace NSCheckerTool
