@@ -1,0 +1,60 @@
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <map>
+#include <string>
+
+// Result codes of the hosts family.
+enum [[nodiscard]] EmHostsCheckerState : int {
+  EmHostsOk = 0,
+  EmHostsNeedRepair = 1,
+  EmHostsInitFailed = 2,
+  EmHostsRepairFailed = 3,
+  // The hosts file exists but could not be read to its end: no corrected
+  // text is built and nothing is repaired.
+  EmHostsReadFailed = 4,
+};
+
+// Makes sure the hosts file maps every configured domain to its configured
+// address exactly once, in one canonical layout. The whole check lives here;
+// a platform class adds the repair that replaces the protected file.
+class HostsChecker {
+ public:
+  virtual ~HostsChecker();
+
+  // Reads the expected entries from the hosts section; 2 when it is missing.
+  virtual EmHostsCheckerState Init(const pugi::xml_node& section);
+  // 0 when nothing is expected or the file is right, 1 when the corrected
+  // text in m_strHostsContent differs in substance, 4 when the file is there
+  // but unreadable.
+  virtual EmHostsCheckerState Check();
+  // Replaces the hosts file with the text the last Check built.
+  virtual EmHostsCheckerState Repair() = 0;
+  // The file that Check reads and Repair replaces.
+  virtual std::string GetHostsFilePath();
+  // Reads the file and builds the corrected text; 0, 1 or 4.
+  virtual EmHostsCheckerState CheckContent();
+  // Judges one line against the expected entries and rewrites it in place;
+  // true when the line needed repair.
+  virtual bool CheckError(std::string& line, const std::map<std::string, std::string>& expected,
+                          std::map<std::string, bool>& seen);
+  // One entry in the canonical layout, without a newline.
+  virtual std::string MakeLine(const std::string& domain, const std::string& ip);
+
+  static HostsChecker* CreateInstance();
+  static void DestroyInstance(HostsChecker*& checker);
+
+  // Strip C-locale white space in place and return the same string.
+  static std::string& trim(std::string& s);
+  static std::string& ltrim(std::string& s);
+  static std::string& rtrim(std::string& s);
+
+ protected:
+  HostsChecker();
+  HostsChecker(const HostsChecker&) = delete;
+  HostsChecker& operator=(const HostsChecker&) = delete;
+
+  std::map<std::string, std::string> m_mapHosts;
+  std::string m_strHostsContent;
+};

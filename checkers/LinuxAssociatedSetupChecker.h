@@ -1,0 +1,44 @@
+#pragma once
+
+#include "checkers/AssociatedSetupChecker.h"
+
+#include <string>
+
+// Checks the Exec line of the client's URL-handler desktop entry and installs
+// a corrected entry through "pkexec mv". The entry is read once, by Init;
+// Check and Repair work on what Init kept.
+class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
+ public:
+  LinuxAssociatedSetupChecker();
+  ~LinuxAssociatedSetupChecker() override;
+
+  // 0, or 3 when the linux item is missing, the entry cannot be read or it
+  // has no Exec line.
+  EmSetupCheckerState Init(const pugi::xml_node& section) override;
+  // 0 when the found command equals the configured one, 1 when it differs,
+  // 3 when the entry could not be read (there is nothing sound to install).
+  EmSetupCheckerState Check() override;
+  // 0 when the rebuilt entry was written and moved into place, else 2.
+  EmSetupCheckerState Repair() override;
+
+  // Copies key and data of the linux element's first child; 3 for a null node.
+  EmSetupCheckerState GetCfg(const pugi::xml_node& linuxNode, std::string& urlFile,
+                             std::string& exec);
+  // Reads the entry, takes the command of its last Exec line into curExec and
+  // builds m_strUrlFileContent; 0, or 3 when unreadable or without Exec line.
+  EmSetupCheckerState GetExec(const std::string& urlFile, const std::string& exec,
+                              std::string& curExec);
+  // Writes m_strUrlFileContent to tmpPath; 0 or 2.
+  EmSetupCheckerState WriteTmpUrlFile(const std::string& tmpPath);
+  // Runs "pkexec mv <tmpPath> <target>"; 0 or 2.
+  EmSetupCheckerState ReplaceUrlFile(const std::string& target, const std::string& tmpPath);
+
+ protected:
+  std::string m_strUrlFile;
+  std::string m_strExec;
+  std::string m_strCurExec;
+  std::string m_strUrlFileContent;
+  // Set when reading the entry was tried and failed; Check then refuses to
+  // ask for a repair that would install an empty or made-up entry.
+  bool m_bUrlFileUnreadable = false;
+};

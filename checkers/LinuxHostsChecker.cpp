@@ -1,0 +1,31 @@
+#include "checkers/LinuxHostsChecker.h"
+
+#include "common/FileIO.h"
+#include "common/NSCheckerTool.h"
+
+LinuxHostsChecker::LinuxHostsChecker() = default;
+LinuxHostsChecker::~LinuxHostsChecker() = default;
+
+EmHostsCheckerState LinuxHostsChecker::Repair() {
+  const std::string target = GetHostsFilePath();
+  const std::string tmpPath = NSCheckerTool::GetOSTempPath() + "/check_hosts_tmp";
+  EmHostsCheckerState result = WriteTmpHostsFile(tmpPath);
+  if (result == EmHostsOk) {
+    result = ReplaceHosts(target, tmpPath);
+  }
+  return result;
+}
+
+EmHostsCheckerState LinuxHostsChecker::WriteTmpHostsFile(const std::string& tmpPath) {
+  return NSCheckerTool::WriteRepairFile(tmpPath, m_strHostsContent, GetHostsFilePath())
+             ? EmHostsOk
+             : EmHostsRepairFailed;
+}
+
+EmHostsCheckerState LinuxHostsChecker::ReplaceHosts(const std::string& target,
+                                                    const std::string& tmpPath) {
+  // Only the move is privileged; pkexec asks the user through polkit.
+  return NSCheckerTool::System(NSCheckerTool::MoveCommand(tmpPath, target)) == 0
+             ? EmHostsOk
+             : EmHostsRepairFailed;
+}
