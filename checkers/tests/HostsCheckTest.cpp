@@ -1,0 +1,206 @@
+#include "checkers/LinuxHostsChecker.h"
+
+#include "testsupport/TestSupport.h"
+
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+// Reads its hosts file from the test directory.
+class TestableHostsChecker : public LinuxHostsChecker {
+ public:
+  explicit TestableHostsChecker(std::string path) : m_strPath(std::move(path)) {}
+  std::string GetHostsFilePath() override { return m_strPath; }
+  const std::string& Content() const { return m_strHostsContent; }
+  const std::map<std::string, std::string>& Hosts() const { return m_mapHosts; }
+
+ private:
+  std::string m_strPath;
+};
+
+const char kOneDomain[] = R"(<hosts><hosts1 domain="local.tolvane.com" ip="127.0.0.1"/></hosts>)";
+const char kCanonical[] = "127.0.0.1            local.tolvane.com";
+
+}  // namespace
+
+class HostsCheckTest : public TempDirTest {
+ protected:
+  EmHostsCheckerState InitWith(TestableHostsChecker& checker, const char* xml) {
+    pugi::xml_document doc;
+    return checker.Init(ParseSection(doc, xml, "hosts"));
+  }
+};
+
+TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
+  const std::string c = kCanonical;
+  struct Case {
+    const char* what;
+    std::string file;
+    EmHostsCheckerState code;
+    std::string content;
+  } cases[] = {
+      {"right entry, one space", "127.0.0.1 local.tolvane.com\n", EmHostsOk, c + "\n"},
+      {"right entry among others",
+       "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n  127.0.0.1   local.tolvane.com  \n::1 ip6-localhost\n",
+       EmHostsOk, "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n" + c + "\n::1 ip6-localhost\n"},
+      {"other address", "::1 local.tolvane.com\n", EmHostsNeedRepair, c + "\n"},
+      {"alias after it", "127.0.0.1 local.tolvane.com other\n", EmHostsNeedRepair, c + "\n"},
+      {"trailing comment", "127.0.0.1 local.tolvane.com # mine\n", EmHostsNeedRepair, c + "\n"},
+      {"duplicate, both right", "127.0.0.1 local.tolvane.com\n127.0.0.1 local.tolvane.com\n",
+       EmHostsNeedRepair, c + "\n# 127.0.0.1 local.tolvane.com\n"},
+      {"only as an alias", "127.0.0.1 other local.tolvane.com\n", EmHostsNeedRepair,
+       "127.0.0.1 other local.tolvane.com\n" + c + "\n"},
+      {"other letter case", "127.0.0.1 Local.Tolvane.com\n", EmHostsNeedRepair,
+       "127.0.0.1 Local.Tolvane.com\n" + c + "\n"},
+      {"single token", "local.tolvane.com\n", EmHostsNeedRepair, "local.tolvane.com\n" + c + "\n"},
+      {"empty file", "", EmHostsNeedRepair, c + "\n"},
+      {"no final newline", "127.0.0.1 localhost", EmHostsNeedRepair, "127.0.0.1 localhost\n" + c + "\n"},
+      {"CR LF kept where untouched", "127.0.0.1 localhost\r\n127.0.0.1 local.tolvane.com\r\n",
+       EmHostsOk, "127.0.0.1 localhost\r\n" + c + "\n"},
+      {"CR LF duplicate loses it", "127.0.0.1 local.tolvane.com\r\n 127.0.0.2 local.tolvane.com\r\n",
+       EmHostsNeedRepair, c + "\n# 127.0.0.2 local.tolvane.com\n"},
+      {"commented entry only", "#127.0.0.1 local.tolvane.com\n", EmHostsNeedRepair,
+       "#127.0.0.1 local.tolvane.com\n" + c + "\n"},
+      {"bytes outside ASCII are not blanks", "127.0.0.1\xc2\xa0local.tolvane.com\n",
+       EmHostsNeedRepair, "127.0.0.1\xc2\xa0local.tolvane.com\n" + c + "\n"},
+      {"vertical tab and form feed separate", "127.0.0.1\v\flocal.tolvane.com\n", EmHostsOk,
+       c + "\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    WriteFile(Path("hosts"), k.file);
+    TestableHostsChecker checker(Path("hosts"));
+    ASSERT_EQ(EmHostsOk, InitWith(checker, kOneDomain));
+    EXPECT_EQ(k.code, checker.Check());
+    EXPECT_EQ(k.content, checker.Content());
+
+    // The corrected text is stable: checking it again finds nothing to do.
+    WriteFile(Path("hosts"), checker.Content());
+    EXPECT_EQ(EmHostsOk, checker.Check());
+    EXPECT_EQ(k.content, checker.Content());
+  }
+}
+
+TEST_F(HostsCheckTest, MissingEntriesAreAppendedInByteOrder) {
+  const char* xml = R"(<hosts><a domain="b.example" ip="10.0.0.2"/><b domain="B.example" ip="10.0.0.3"/>)"
+                    R"(<c domain="a.example" ip="10.0.0.1"/><d domain="a.example" ip="10.9.9.9"/></hosts>)";
+  const std::string expected =
+      "10.0.0.3             B.example\n10.0.0.1             a.example\n10.0.0.2             b.example\n";
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists ? "empty file" : "no file");
+    if (exists) {
+      WriteFile(Path("hosts"), "");
+    }
+    TestableHostsChecker checker(Path("hosts"));
+    ASSERT_EQ(EmHostsOk, InitWith(checker, xml));
+    EXPECT_EQ(EmHostsNeedRepair, checker.Check());
+    EXPECT_EQ(expected, checker.Content());
+  }
+}
+
+TEST_F(HostsCheckTest, LongAddressesKeepASeparatingBlank) {
+  TestableHostsChecker checker(Path("hosts"));
+  EXPECT_EQ("127.0.0.1            a", checker.MakeLine("a", "127.0.0.1"));
+  EXPECT_EQ("255.255.255.255      a", checker.MakeLine("a", "255.255.255.255"));
+  EXPECT_EQ("fd00:1:2:3:4:5:6:7     a", checker.MakeLine("a", "fd00:1:2:3:4:5:6:7"));
+
+  const char* xml = R"(<hosts><h domain="local.tolvane.com" ip="fd00:1234:5678:9abc::1"/></hosts>)";
+  WriteFile(Path("hosts"), "fd00:1234:5678:9abc::1 local.tolvane.com\n");
+  ASSERT_EQ(EmHostsOk, InitWith(checker, xml));
+  EXPECT_EQ(EmHostsOk, checker.Check());
+  EXPECT_EQ("fd00:1234:5678:9abc::1     local.tolvane.com\n", checker.Content());
+}
+
+TEST_F(HostsCheckTest, AnUnreadableFileGivesNoTextAndACodeOfItsOwn) {
+  ASSERT_EQ(0, ::mkdir(Path("hosts").c_str(), 0755));
+  TestableHostsChecker checker(Path("hosts"));
+  ASSERT_EQ(EmHostsOk, InitWith(checker, kOneDomain));
+  EXPECT_EQ(EmHostsReadFailed, checker.Check());
+  EXPECT_EQ("", checker.Content());
+
+  if (!RunningAsRoot()) {
+    WriteFile(Path("locked"), "127.0.0.1 localhost\n", 0000);
+    TestableHostsChecker locked(Path("locked"));
+    ASSERT_EQ(EmHostsOk, InitWith(locked, kOneDomain));
+    EXPECT_EQ(EmHostsReadFailed, locked.Check());
+    EXPECT_EQ("", locked.Content());
+  }
+}
+
+TEST_F(HostsCheckTest, NothingExpectedMeansNothingRead) {
+  ASSERT_EQ(0, ::mkdir(Path("hosts").c_str(), 0755));  // would fail if read
+  TestableHostsChecker checker(Path("hosts"));
+  ASSERT_EQ(EmHostsOk, InitWith(checker, kOneDomain));
+  EXPECT_EQ(EmHostsInitFailed, checker.Init(pugi::xml_node()));
+  EXPECT_TRUE(checker.Hosts().empty());
+  EXPECT_EQ(EmHostsOk, checker.Check());
+  EXPECT_EQ("", checker.Content());
+}
+
+TEST_F(HostsCheckTest, InitTakesEveryCompleteItemFirstOneWinning) {
+  TestableHostsChecker checker(Path("hosts"));
+  const char* xml =
+      R"(<hosts>text<x domain="a" ip="1"/><y domain="a" ip="2"/><z domain="b"/><w domain="c" ip=""/>)"
+      R"(<v ip="3"/><u domain="d&amp;e" ip="4" extra="?"/></hosts>)";
+  ASSERT_EQ(EmHostsOk, InitWith(checker, xml));
+  std::map<std::string, std::string> expected{{"a", "1"}, {"d&e", "4"}};
+  EXPECT_EQ(expected, checker.Hosts());
+}
+
+TEST_F(HostsCheckTest, TrimStripsCLocaleWhiteSpaceOnly) {
+  struct Case {
+    std::string in, both, left, right;
+  } cases[] = {
+      {" \t\v\f\r\nx y\n\r ", "x y", "x y\n\r ", " \t\v\f\r\nx y"},
+      {"   ", "", "", ""},
+      {"", "", "", ""},
+      {"\xc2\xa0x\xc2\xa0", "\xc2\xa0x\xc2\xa0", "\xc2\xa0x\xc2\xa0", "\xc2\xa0x\xc2\xa0"},
+  };
+  for (const Case& c : cases) {
+    std::string both = c.in, left = c.in, right = c.in;
+    EXPECT_EQ(&both, &HostsChecker::trim(both));
+    HostsChecker::ltrim(left);
+    HostsChecker::rtrim(right);
+    EXPECT_EQ(c.both, both);
+    EXPECT_EQ(c.left, left);
+    EXPECT_EQ(c.right, right);
+  }
+}
+
+// The real hosts files people have, with the product domain absent, present,
+// duplicated and as an alias: only lines naming it may change.
+TEST_F(HostsCheckTest, RealHostsFilesKeepEveryOtherLine) {
+  const char* files[] = {"blocklist-adaway-default.hosts", "cloudinit-debian.hosts",
+                         "cloudinit-redhat.hosts", "container-docker-default.hosts",
+                         "distro-debian-installer-netcfg.hosts", "distro-openwrt-base-files.hosts"};
+  if (!Exists(HOSTS_DATA_DIR)) {
+    GTEST_SKIP() << "no sample hosts files at " << HOSTS_DATA_DIR;
+  }
+  for (const char* name : files) {
+    SCOPED_TRACE(name);
+    const std::string original = ReadFile(std::string(HOSTS_DATA_DIR) + "/" + name);
+    ASSERT_FALSE(original.empty());
+    struct Variant {
+      std::string text;
+      EmHostsCheckerState code;
+      std::string content;
+    } variants[] = {
+        {original, EmHostsNeedRepair, original + kCanonical + "\n"},
+        {original + "127.0.0.1 local.tolvane.com\n", EmHostsOk, original + kCanonical + "\n"},
+        {"127.0.0.1 local.tolvane.com\n" + original + "127.0.0.1 local.tolvane.com\n",
+         EmHostsNeedRepair,
+         std::string(kCanonical) + "\n" + original + "# 127.0.0.1 local.tolvane.com\n"},
+        {original + "127.0.0.1 x local.tolvane.com\n", EmHostsNeedRepair,
+         original + "127.0.0.1 x local.tolvane.com\n" + kCanonical + "\n"},
+    };
+    for (const Variant& v : variants) {
+      WriteFile(Path("hosts"), v.text);
+      TestableHostsChecker checker(Path("hosts"));
+      ASSERT_EQ(EmHostsOk, InitWith(checker, kOneDomain));
+      EXPECT_EQ(v.code, checker.Check());
+      EXPECT_TRUE(v.content == checker.Content()) << "content differs";
+    }
+  }
+}

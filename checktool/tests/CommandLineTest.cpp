@@ -1,0 +1,291 @@
+// The built program, run as the client runs it. Runs that reach the checks
+// happen in a private mount namespace: /tmp is a fresh tmpfs, /etc and
+// /usr/share are overlays whose changes land in the test directory, and the
+// fake pkexec moves files only onto those private copies.
+#include "common/NSCheckerTool.h"
+
+#include "testsupport/TestSupport.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+};
+
+std::string Quote(const std::string& s) { return NSCheckerTool::QuoteForShell(s); }
+
+const char kHeader[] =
+    "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n<tr>\n"
+    "<th id=textcenter>Name</th>\n<th id=textcenter>Check result</th>\n"
+    "<th id=textcenter>Repair result</th>\n<th id=textcenter>Comment</th>\n";
+const char kCorrectCells[] =
+    "<td id=textcenter width=\"100\"><font color=\"#008000\">Correct</font></td>\n"
+    "<td id=textcenter></td>\n<td id=textcenter width=\"100\"></td>\n";
+const char kRepairedCells[] =
+    "<td id=textcenter width=\"100\"><font color=\"red\">Error</font></td>\n"
+    "<td id=textcenter width=\"100\"><font color=\"#008000\">Success</font></td>\n"
+    "<td id=textcenter width=\"100\"></td>\n";
+const char kFailedCells[] =
+    "<td id=textcenter width=\"100\"><font color=\"red\">Error</font></td>\n"
+    "<td id=textcenter width=\"100\"><font color=\"red\">Defeated</font></td>\n"
+    "<td id=textcenter width=\"100\"></td>\n";
+const char kInternalCells[] =
+    "<td id=textcenter width=\"100\"><font color=\"red\">Error</font></td>\n"
+    "<td id=textcenter width=\"100\"><font color=\"red\">Defeated</font></td>\n"
+    "<td id=textcenter width=\"100\">Internal error</td>\n";
+
+std::string Report(const std::string& hostsCells, const std::string& setupCells) {
+  return kHeader + std::string("<tr>\n<td width=\"180\">Domain Name</td>\n") + hostsCells +
+         "</tr>\n<tr>\n<td width=\"180\">App Setup</td>\n" + setupCells + "</tr>\n</table><br/>\n";
+}
+
+const char kGoodEntry[] =
+    "[Desktop Entry]\nName=Tolvane\nExec=tolvane %u\nType=Application\nMimeType=x-scheme-handler/tolvane;\n";
+const char kGoodHosts[] = "127.0.0.1 localhost\n127.0.0.1            local.tolvane.com\n";
+
+bool SandboxAvailable() {
+  static const bool available =
+      RunningAsRoot() &&
+      std::system("unshare --mount --propagation private sh -c "
+                  "'mount -t tmpfs tmpfs /mnt' >/dev/null 2>&1") == 0;
+  return available;
+}
+
+}  // namespace
+
+class CommandLineTest : public TempDirTest {
+ protected:
+  // Not under /tmp: the sandbox mounts its own /tmp over it.
+  std::string BaseDir() const override { return CHECKTOOL_TEST_WORKDIR; }
+
+  void SetUp() override {
+    TempDirTest::SetUp();
+    InstallFakePkexec();
+  }
+
+  // Runs the program with args, without any sandbox: only for runs that stop
+  // before the checks.
+  RunResult RunPlain(const std::vector<std::string>& args) {
+    std::string command = Quote(CHECKTOOL_BIN);
+    for (const std::string& arg : args) {
+      command += " " + Quote(arg);
+    }
+    command += " >" + Quote(Path("stdout")) + " 2>&1";
+    RunResult result;
+    int status = std::system(command.c_str());
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadFile(Path("stdout"));
+    return result;
+  }
+
+  // Runs the program inside a private mount namespace. prepare runs first
+  // (as root, inside the sandbox), with $D naming the test directory; wrapper
+  // stands before the program's name; the hosts file and desktop entry are
+  // then copied out to $D/out, and after runs last.
+  RunResult RunSandboxed(const std::string& prepare, const std::vector<std::string>& args,
+                         const std::string& wrapper = "", const std::string& after = "") {
+    std::string script =
+        "set -e\nD=" + Quote(m_strTmpDir) +
+        "\nrm -rf $D/ov $D/out $D/status $D/stdout\nmkdir -p $D/ov/etc-up $D/ov/etc-work $D/ov/share-up $D/ov/share-work $D/out\n"
+        "mount -t tmpfs -o mode=1777 tmpfs /tmp\n"
+        "mount -t overlay overlay -o lowerdir=/etc,upperdir=$D/ov/etc-up,workdir=$D/ov/etc-work /etc\n"
+        "mount -t overlay overlay -o lowerdir=/usr/share,upperdir=$D/ov/share-up,workdir=$D/ov/share-work /usr/share\n"
+        "mkdir -p /usr/share/applications\n" +
+        prepare +
+        "\nset +e\nexport FAKE_PKEXEC_SANDBOXED=1\nunset FAKE_PKEXEC_ROOT\n" + wrapper + " " +
+        Quote(CHECKTOOL_BIN);
+    for (const std::string& arg : args) {
+      script += " " + Quote(arg);
+    }
+    script +=
+        " >$D/stdout 2>$D/stderr\necho $? >$D/status\n"
+        "cat /etc/hosts >$D/out/hosts 2>/dev/null\n"
+        "stat -c %a /etc/hosts >$D/out/hosts.mode 2>/dev/null\n"
+        "cat /usr/share/applications/tolvane-url.desktop >$D/out/entry 2>/dev/null\n" +
+        after + "\nexit 0\n";
+    WriteFile(Path("sandbox.sh"), script);
+    std::string command = "unshare --mount --propagation private /bin/sh " + Quote(Path("sandbox.sh"));
+    EXPECT_EQ(0, std::system(command.c_str())) << script;
+    RunResult result;
+    result.status = std::atoi(ReadFile(Path("status")).c_str());
+    result.out = ReadFile(Path("stdout"));
+    return result;
+  }
+
+  // Shell lines that put a hosts file and a desktop entry into the sandbox.
+  std::string Given(const std::string& hosts, const std::string& entry) {
+    const std::string n = std::to_string(++m_nGiven);
+    WriteFile(Path("given-hosts" + n), hosts);
+    WriteFile(Path("given-entry" + n), entry);
+    return "cp $D/given-hosts" + n + " /etc/hosts\nchmod 644 /etc/hosts\ncp $D/given-entry" + n +
+           " /usr/share/applications/tolvane-url.desktop\n";
+  }
+
+  int m_nGiven = 0;
+
+  void RequireSandbox() {
+    if (!SandboxAvailable()) {
+      GTEST_SKIP() << "needs root and mount namespaces to run the program safely";
+    }
+  }
+};
+
+TEST_F(CommandLineTest, UsageErrorsPrintOneLineAndRunNoCheck) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* out;
+  } cases[] = {
+      {{}, "Wrong args\n"},
+      {{"--path", "r.html", "--lang"}, "Wrong args\n"},
+      {{"--path", "r.html", "--lang", "en", "x"}, "Wrong args\n"},
+      {{"--lang", "en", "--path", "r.html"}, "Mising --path\n"},
+      {{"--PATH", "r.html", "--lang", "en"}, "Mising --path\n"},
+      {{"--path", "r.html", "--language", "en"}, "Mising --lang\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out);
+    RunResult run = RunPlain(c.args);
+    EXPECT_EQ(255, run.status);
+    EXPECT_EQ(c.out, run.out);
+  }
+  EXPECT_EQ("", PkexecLog());
+  EXPECT_FALSE(Exists("r.html"));
+}
+
+TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
+  RequireSandbox();
+  WriteFile(Path("report.html"), std::string(5000, 'x'));  // replaced, not appended to
+  RunResult run = RunSandboxed(Given("127.0.0.1 localhost\n::1 local.tolvane.com\n", kGoodEntry) + "umask 077",
+                               {"--path", Path("report.html"), "--lang", "en"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ(Report(kRepairedCells, kCorrectCells), ReadFile(Path("report.html")));
+  EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
+  EXPECT_EQ("644\n", ReadFile(Path("out/hosts.mode")));
+  EXPECT_EQ(kGoodEntry, ReadFile(Path("out/entry")));
+  EXPECT_EQ("mv /tmp/check_hosts_tmp /etc/hosts\n", PkexecLog());
+}
+
+TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsExecLine) {
+  RequireSandbox();
+  const std::string entry = "[Desktop Entry]\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop Action New]\nExec=x";
+  RunResult run = RunSandboxed(Given(kGoodHosts, entry), {"--path", Path("r.html"), "--lang", "cs"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.out);
+  const std::string report = ReadFile(Path("r.html"));
+  EXPECT_NE(std::string::npos, report.find("<td width=\"180\">程序启动项</td>\n"
+                                           "<td id=textcenter width=\"100\"><font color=\"red\">异常</font></td>\n"
+                                           "<td id=textcenter width=\"100\"><font color=\"#008000\">成功</font></td>\n"))
+      << report;
+  EXPECT_EQ("[Desktop Entry]\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop Action New]\nExec=tolvane %u\n",
+            ReadFile(Path("out/entry")));
+  EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
+  EXPECT_EQ("mv /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop\n", PkexecLog());
+}
+
+TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
+  RequireSandbox();
+  struct Case {
+    const char* what;
+    std::string prepare;
+    std::string report;
+  } cases[] = {
+      {"hosts file is a directory",
+       Given("", kGoodEntry) + "rm /etc/hosts\nmkdir /etc/hosts\necho keep >/etc/hosts/inside",
+       Report(kInternalCells, kCorrectCells)},
+      {"desktop entry missing", Given(kGoodHosts, "") + "rm /usr/share/applications/tolvane-url.desktop",
+       Report(kCorrectCells, kInternalCells)},
+      {"desktop entry is a directory",
+       Given(kGoodHosts, "") +
+           "rm /usr/share/applications/tolvane-url.desktop\nmkdir /usr/share/applications/tolvane-url.desktop",
+       Report(kCorrectCells, kInternalCells)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunResult run = RunSandboxed(c.prepare, {"--path", Path("r.html"), "--lang", "en"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(c.report, ReadFile(Path("r.html")));
+  }
+  EXPECT_EQ("", PkexecLog());
+}
+
+TEST_F(CommandLineTest, AMissingHostsFileIsCreated) {
+  RequireSandbox();
+  RunResult run = RunSandboxed(Given("", kGoodEntry) + "rm /etc/hosts",
+                               {"--path", Path("r.html"), "--lang", "en"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(Report(kRepairedCells, kCorrectCells), ReadFile(Path("r.html")));
+  EXPECT_EQ("127.0.0.1            local.tolvane.com\n", ReadFile(Path("out/hosts")));
+  EXPECT_EQ("644\n", ReadFile(Path("out/hosts.mode")));
+}
+
+TEST_F(CommandLineTest, AReportThatCannotBeWrittenIsAFailure) {
+  RequireSandbox();
+  const std::string missingDir = Path("no-such-dir/r.html");
+  for (const std::string& path : {std::string("/dev/full"), missingDir, std::string()}) {
+    SCOPED_TRACE(path);
+    RunResult run = RunSandboxed(Given(kGoodHosts, kGoodEntry), {"--path", path, "--lang", "en"});
+    EXPECT_EQ(255, run.status);
+    EXPECT_EQ("Can't write " + path + "\n", run.out);
+  }
+  EXPECT_FALSE(Exists(missingDir));
+}
+
+TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
+  RequireSandbox();
+  const std::string brokenHosts = "127.0.0.1 localhost\n10.0.0.1 local.tolvane.com\n";
+  const std::string brokenEntry = "[Desktop Entry]\nExec=old\n";
+  struct Case {
+    const char* what;
+    std::string prepare;
+    std::string wrapper;
+  } cases[] = {
+      {"refused", "export FAKE_PKEXEC_REFUSE=1", ""},
+      {"refused, SIGCHLD ignored by the parent", "export FAKE_PKEXEC_REFUSE=1", "trap '' CHLD;"},
+      {"no pkexec on PATH", "rm $D/bin/pkexec", "PATH=/usr/bin:/bin"},
+      {"full /tmp", "umount /tmp\nmount -t tmpfs -o size=8k tmpfs /tmp\ndd if=/dev/zero of=/tmp/fill bs=1k 2>/dev/null || true", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunResult run = RunSandboxed(Given(brokenHosts, brokenEntry) + c.prepare,
+                                 {"--path", Path("r.html"), "--lang", "en"}, c.wrapper);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(Report(kFailedCells, kFailedCells), ReadFile(Path("r.html")));
+    EXPECT_EQ(brokenHosts, ReadFile(Path("out/hosts")));
+    EXPECT_EQ(brokenEntry, ReadFile(Path("out/entry")));
+  }
+}
+
+TEST_F(CommandLineTest, APlantedTemporaryFileIsNeitherFollowedNorInstalled) {
+  RequireSandbox();
+  struct Case {
+    const char* what;
+    const char* plant;
+  } cases[] = {
+      {"link to a victim's file", "ln -s /tmp/victim /tmp/check_hosts_tmp"},
+      {"fifo", "mkfifo /tmp/check_hosts_tmp"},
+      {"directory", "mkdir /tmp/check_hosts_tmp"},
+      {"file", "echo attacker >/tmp/check_hosts_tmp"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunResult run = RunSandboxed(Given("10.0.0.1 local.tolvane.com\n", kGoodEntry) +
+                                     "echo victim >/tmp/victim\nchown 65534 /tmp/victim\n" + c.plant +
+                                     "\nchown -h 65534 /tmp/check_hosts_tmp",
+                                 {"--path", Path("r.html"), "--lang", "en"}, "",
+                                 "cat /tmp/victim >$D/victim.after");
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(Report(kRepairedCells, kCorrectCells), ReadFile(Path("r.html")));
+    EXPECT_EQ("127.0.0.1            local.tolvane.com\n", ReadFile(Path("out/hosts")));
+    EXPECT_EQ("victim\n", ReadFile(Path("victim.after")));
+  }
+}

@@ -1,0 +1,92 @@
+#include "common/RunLock.h"
+
+#include "testsupport/TestSupport.h"
+
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testsupport;
+using NSCheckerTool::RunLock;
+
+class RunLockTest : public TempDirTest {};
+
+TEST_F(RunLockTest, ASecondRunWaitsForTheFirst) {
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  pid_t child = ::fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    RunLock first(Path("lock"), 0);
+    char c = first.Held() ? 'y' : 'n';
+    if (::write(ready[1], &c, 1) != 1) {
+      ::_exit(1);
+    }
+    ::usleep(300 * 1000);
+    ::_exit(0);  // leaving drops the lock
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(ready[0], &c, 1));
+  ASSERT_EQ('y', c);
+  {
+    RunLock second(Path("lock"), 10000);
+    EXPECT_TRUE(second.Held());
+    EXPECT_EQ(RunLock::State::Held, RunLock::CurrentState());
+    int status = 0;
+    // The child can only have ended already: we got the lock after it.
+    EXPECT_EQ(child, ::waitpid(child, &status, WNOHANG));
+  }
+  EXPECT_EQ(RunLock::State::NotTaken, RunLock::CurrentState());
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+TEST_F(RunLockTest, AWaitHeldUpEndsAndIsRecordedAsMissed) {
+  RunLock holder(Path("lock"), 0);
+  ASSERT_TRUE(holder.Held());
+  {
+    RunLock late(Path("lock"), 100);
+    EXPECT_FALSE(late.Held());
+    EXPECT_EQ(RunLock::State::Missed, RunLock::CurrentState());
+  }
+  holder.Release();
+  RunLock next(Path("lock"), 0);
+  EXPECT_TRUE(next.Held());
+}
+
+TEST_F(RunLockTest, ALockFileIsReadableByEveryoneWhateverTheUmask) {
+  mode_t oldMask = ::umask(077);
+  {
+    RunLock lock(Path("lock"), 0);
+    EXPECT_TRUE(lock.Held());
+  }
+  ::umask(oldMask);
+  EXPECT_EQ(0444u, ModeOf(Path("lock")));
+}
+
+TEST_F(RunLockTest, APlantedEntryIsNeverFollowedNorWritten) {
+  WriteFile(Path("victim"), "untouched\n", 0644);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> plant;
+    bool held;
+  } cases[] = {
+      {"link to a file", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); }, false},
+      {"dangling link", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("made").c_str(), p.c_str())); }, false},
+      {"fifo", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0666)); }, false},
+      {"directory", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0777)); }, false},
+      {"regular file", [](const std::string& p) { WriteFile(p, "planted\n", 0666); }, true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = Path("lock" + std::to_string(n++));
+    c.plant(path);
+    RunLock lock(path, 100);
+    EXPECT_EQ(c.held, lock.Held());
+  }
+  EXPECT_EQ("untouched\n", ReadFile(Path("victim")));
+  EXPECT_FALSE(Exists(Path("made")));
+  EXPECT_EQ("planted\n", ReadFile(Path("lock4")));
+}

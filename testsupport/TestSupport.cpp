@@ -1,0 +1,106 @@
+#include "testsupport/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    ASSERT_TRUE(out.good()) << path;
+  }
+  ASSERT_EQ(0, ::chmod(path.c_str(), mode)) << path;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    return 0;
+  }
+  return st.st_mode & 07777;
+}
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+pugi::xml_node ParseSection(pugi::xml_document& doc, const char* xml, const char* name) {
+  pugi::xml_parse_result parsed = doc.load_string(xml, pugi::parse_default);
+  EXPECT_TRUE(parsed) << parsed.description() << " in " << xml;
+  return doc.child(name);
+}
+
+}  // namespace testsupport
+
+std::string TempDirTest::BaseDir() const { return ::testing::TempDir(); }
+
+void TempDirTest::SetUp() {
+  std::string base = BaseDir();
+  if (!base.empty() && base.back() != '/') {
+    base += '/';
+  }
+  std::string templ = base + "checktool-test.XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(templ.data())) << templ;
+  m_strTmpDir = templ;
+}
+
+void TempDirTest::TearDown() {
+  for (auto it = m_vecSavedEnv.rbegin(); it != m_vecSavedEnv.rend(); ++it) {
+    if (it->wasSet) {
+      ::setenv(it->name.c_str(), it->value.c_str(), 1);
+    } else {
+      ::unsetenv(it->name.c_str());
+    }
+  }
+  m_vecSavedEnv.clear();
+  if (m_strTmpDir.empty()) {
+    return;
+  }
+  if (HasFailure()) {
+    std::cout << "Test directory kept: " << m_strTmpDir << "\n";
+    return;
+  }
+  std::string command = "chmod -R u+rwx '" + m_strTmpDir + "' 2>/dev/null; rm -rf '" + m_strTmpDir + "'";
+  if (std::system(command.c_str()) != 0) {
+    std::cout << "Could not remove " << m_strTmpDir << "\n";
+  }
+}
+
+void TempDirTest::SetEnv(const char* name, const char* value) {
+  const char* old = std::getenv(name);
+  m_vecSavedEnv.push_back({name, old != nullptr, old ? old : ""});
+  if (value) {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+}
+
+void TempDirTest::InstallFakePkexec() {
+  ASSERT_EQ(0, ::mkdir(Path("bin").c_str(), 0755));
+  testsupport::WriteFile(Path("bin/pkexec"), testsupport::ReadFile(FAKE_PKEXEC_SCRIPT), 0755);
+  const char* path = std::getenv("PATH");
+  std::string newPath = Path("bin") + ":" + (path ? path : "/usr/bin:/bin");
+  SetEnv("PATH", newPath.c_str());
+  SetEnv("FAKE_PKEXEC_ROOT", m_strTmpDir.c_str());
+  SetEnv("FAKE_PKEXEC_LOG", Path("pkexec.log").c_str());
+  SetEnv("FAKE_PKEXEC_REFUSE", nullptr);
+  SetEnv("FAKE_PKEXEC_SANDBOXED", nullptr);
+}
+
+std::string TempDirTest::PkexecLog() const { return testsupport::ReadFile(Path("pkexec.log")); }

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <string>
+#include <vector>
+#include <sys/types.h>
+
+namespace testsupport {
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
+bool Exists(const std::string& path);
+mode_t ModeOf(const std::string& path);
+bool RunningAsRoot();
+
+// Parses xml into doc (which must outlive the node) and answers its first
+// top-level element called name, or a null node.
+pugi::xml_node ParseSection(pugi::xml_document& doc, const char* xml, const char* name);
+
+}  // namespace testsupport
+
+// Gives each test a fresh absolute directory, removed afterwards unless the
+// test failed (then it is kept and named). Can put a fake pkexec first on PATH.
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Where the test directories are made; under /tmp unless overridden.
+  virtual std::string BaseDir() const;
+
+  std::string Path(const std::string& name) const { return m_strTmpDir + "/" + name; }
+
+  // Installs <dir>/bin/pkexec, puts it first on PATH and lets it move only
+  // into the test directory. Everything is restored in TearDown.
+  void InstallFakePkexec();
+  // The argument lines the fake pkexec was called with.
+  std::string PkexecLog() const;
+  void SetEnv(const char* name, const char* value);
+
+  std::string m_strTmpDir;
+
+ private:
+  struct SavedEnv {
+    std::string name;
+    bool wasSet;
+    std::string value;
+  };
+  std::vector<SavedEnv> m_vecSavedEnv;
+};
