@@ -4,11 +4,11 @@
 
 // Result codes of the URL-association ("setup") family. 2 and 3 stand the
 // other way round from the hosts family.
-enum [[nodiscard]] EmSetupCheckerState : int {
-  EmSetupOk = 0,
-  EmSetupNeedRepair = 1,
-  EmSetupRepairFailed = 2,
-  EmSetupInitFailed = 3,
+enum [[nodiscard]] EmSetupCheckerState : int{
+    EmSetupOk = 0,
+    EmSetupNeedRepair = 1,
+    EmSetupRepairFailed = 2,
+    EmSetupInitFailed = 3,
 };
 
 // Makes sure the desktop entry that registers the client's URL handler runs

@@ -1,19 +1,18 @@
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <map>
+#include <pugixml.hpp>
 #include <string>
 
 // Result codes of the hosts family.
-enum [[nodiscard]] EmHostsCheckerState : int {
-  EmHostsOk = 0,
-  EmHostsNeedRepair = 1,
-  EmHostsInitFailed = 2,
-  EmHostsRepairFailed = 3,
-  // The hosts file exists but could not be read to its end: no corrected
-  // text is built and nothing is repaired.
-  EmHostsReadFailed = 4,
+enum [[nodiscard]] EmHostsCheckerState : int{
+    EmHostsOk = 0,
+    EmHostsNeedRepair = 1,
+    EmHostsInitFailed = 2,
+    EmHostsRepairFailed = 3,
+    // The hosts file exists but could not be read to its end: no corrected
+    // text is built and nothing is repaired.
+    EmHostsReadFailed = 4,
 };
 
 // Makes sure the hosts file maps every configured domain to its configured

@@ -3,9 +3,9 @@
 #include <pugixml.hpp>
 
 // Result codes of the proxy family; only 0 is ever produced.
-enum [[nodiscard]] EmProxyCheckerState : int {
-  EmProxyOk = 0,
-  EmProxyNeedRepair = 1,
+enum [[nodiscard]] EmProxyCheckerState : int{
+    EmProxyOk = 0,
+    EmProxyNeedRepair = 1,
 };
 
 // The proxy family: reserved, it checks nothing on Linux.

@@ -24,7 +24,8 @@ std::string ClientCheckTool::Check() {
   if (!m_bInited) {
     return "No inited.\n";
   }
-  std::string report = "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n";
+  std::string report =
+      "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n";
   // The header row is left open: the first data row's <tr> follows it. The
   // client has always been fed it this way.
   report += "<tr>\n";
@@ -47,8 +48,8 @@ std::string ClientCheckTool::StatusCells(int check, int repair) const {
     return GreenCell(GetString(3)) + kEmptyNarrowCell + kEmptyCell;
   }
   if (check == 1) {
-    return RedCell(GetString(4)) + (repair == 0 ? GreenCell(GetString(34)) : RedCell(GetString(35))) +
-           kEmptyCell;
+    return RedCell(GetString(4)) +
+           (repair == 0 ? GreenCell(GetString(34)) : RedCell(GetString(35))) + kEmptyCell;
   }
   // Any other check code is an internal error: nothing was repaired.
   return RedCell(GetString(4)) + RedCell(GetString(35)) + PlainCell(GetString(36));

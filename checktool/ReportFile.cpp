@@ -1,8 +1,9 @@
 #include "checktool/ReportFile.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 bool WriteReportFile(const std::string& path, const std::string& text) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

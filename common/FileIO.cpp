@@ -1,12 +1,13 @@
 #include "common/FileIO.h"
 
-#include "common/RunLock.h"
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/RunLock.h"
 
 namespace NSCheckerTool {
 

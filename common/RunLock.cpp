@@ -1,13 +1,14 @@
 #include "common/RunLock.h"
 
-#include "common/NSCheckerTool.h"
-
-#include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "common/NSCheckerTool.h"
 
 namespace NSCheckerTool {
 
@@ -66,7 +67,9 @@ RunLock::RunLock(const std::string& path, int waitMs) {
         ::close(fd);
         break;
       }
-      struct timespec pause {0, 20 * 1000 * 1000};
+      struct timespec pause {
+        0, 20 * 1000 * 1000
+      };
       ::nanosleep(&pause, nullptr);
     }
   }

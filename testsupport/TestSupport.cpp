@@ -1,10 +1,11 @@
 #include "testsupport/TestSupport.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace testsupport {
 
@@ -75,7 +76,8 @@ void TempDirTest::TearDown() {
     std::cout << "Test directory kept: " << m_strTmpDir << "\n";
     return;
   }
-  std::string command = "chmod -R u+rwx '" + m_strTmpDir + "' 2>/dev/null; rm -rf '" + m_strTmpDir + "'";
+  std::string command =
+      "chmod -R u+rwx '" + m_strTmpDir + "' 2>/dev/null; rm -rf '" + m_strTmpDir + "'";
   if (std::system(command.c_str()) != 0) {
     std::cout << "Could not remove " << m_strTmpDir << "\n";
   }

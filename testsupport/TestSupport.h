@@ -1,11 +1,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
+#include <sys/types.h>
 
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-#include <sys/types.h>
 
 namespace testsupport {
 

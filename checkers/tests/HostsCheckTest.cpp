@@ -1,8 +1,7 @@
-#include "checkers/LinuxHostsChecker.h"
-
-#include "testsupport/TestSupport.h"
-
 #include <sys/stat.h>
+
+#include "checkers/LinuxHostsChecker.h"
+#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 
@@ -43,8 +42,11 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
   } cases[] = {
       {"right entry, one space", "127.0.0.1 local.tolvane.com\n", EmHostsOk, c + "\n"},
       {"right entry among others",
-       "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n  127.0.0.1   local.tolvane.com  \n::1 ip6-localhost\n",
-       EmHostsOk, "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n" + c + "\n::1 ip6-localhost\n"},
+       "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n  127.0.0.1   "
+       "local.tolvane.com  \n::1 ip6-localhost\n",
+       EmHostsOk,
+       "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n" + c +
+           "\n::1 ip6-localhost\n"},
       {"other address", "::1 local.tolvane.com\n", EmHostsNeedRepair, c + "\n"},
       {"alias after it", "127.0.0.1 local.tolvane.com other\n", EmHostsNeedRepair, c + "\n"},
       {"trailing comment", "127.0.0.1 local.tolvane.com # mine\n", EmHostsNeedRepair, c + "\n"},
@@ -56,11 +58,13 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
        "127.0.0.1 Local.Tolvane.com\n" + c + "\n"},
       {"single token", "local.tolvane.com\n", EmHostsNeedRepair, "local.tolvane.com\n" + c + "\n"},
       {"empty file", "", EmHostsNeedRepair, c + "\n"},
-      {"no final newline", "127.0.0.1 localhost", EmHostsNeedRepair, "127.0.0.1 localhost\n" + c + "\n"},
+      {"no final newline", "127.0.0.1 localhost", EmHostsNeedRepair,
+       "127.0.0.1 localhost\n" + c + "\n"},
       {"CR LF kept where untouched", "127.0.0.1 localhost\r\n127.0.0.1 local.tolvane.com\r\n",
        EmHostsOk, "127.0.0.1 localhost\r\n" + c + "\n"},
-      {"CR LF duplicate loses it", "127.0.0.1 local.tolvane.com\r\n 127.0.0.2 local.tolvane.com\r\n",
-       EmHostsNeedRepair, c + "\n# 127.0.0.2 local.tolvane.com\n"},
+      {"CR LF duplicate loses it",
+       "127.0.0.1 local.tolvane.com\r\n 127.0.0.2 local.tolvane.com\r\n", EmHostsNeedRepair,
+       c + "\n# 127.0.0.2 local.tolvane.com\n"},
       {"commented entry only", "#127.0.0.1 local.tolvane.com\n", EmHostsNeedRepair,
        "#127.0.0.1 local.tolvane.com\n" + c + "\n"},
       {"bytes outside ASCII are not blanks", "127.0.0.1\xc2\xa0local.tolvane.com\n",
@@ -84,10 +88,12 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
 }
 
 TEST_F(HostsCheckTest, MissingEntriesAreAppendedInByteOrder) {
-  const char* xml = R"(<hosts><a domain="b.example" ip="10.0.0.2"/><b domain="B.example" ip="10.0.0.3"/>)"
-                    R"(<c domain="a.example" ip="10.0.0.1"/><d domain="a.example" ip="10.9.9.9"/></hosts>)";
+  const char* xml =
+      R"(<hosts><a domain="b.example" ip="10.0.0.2"/><b domain="B.example" ip="10.0.0.3"/>)"
+      R"(<c domain="a.example" ip="10.0.0.1"/><d domain="a.example" ip="10.9.9.9"/></hosts>)";
   const std::string expected =
-      "10.0.0.3             B.example\n10.0.0.1             a.example\n10.0.0.2             b.example\n";
+      "10.0.0.3             B.example\n10.0.0.1             a.example\n10.0.0.2             "
+      "b.example\n";
   for (bool exists : {false, true}) {
     SCOPED_TRACE(exists ? "empty file" : "no file");
     if (exists) {
@@ -172,9 +178,12 @@ TEST_F(HostsCheckTest, TrimStripsCLocaleWhiteSpaceOnly) {
 // The real hosts files people have, with the product domain absent, present,
 // duplicated and as an alias: only lines naming it may change.
 TEST_F(HostsCheckTest, RealHostsFilesKeepEveryOtherLine) {
-  const char* files[] = {"blocklist-adaway-default.hosts", "cloudinit-debian.hosts",
-                         "cloudinit-redhat.hosts", "container-docker-default.hosts",
-                         "distro-debian-installer-netcfg.hosts", "distro-openwrt-base-files.hosts"};
+  const char* files[] = {"blocklist-adaway-default.hosts",
+                         "cloudinit-debian.hosts",
+                         "cloudinit-redhat.hosts",
+                         "container-docker-default.hosts",
+                         "distro-debian-installer-netcfg.hosts",
+                         "distro-openwrt-base-files.hosts"};
   if (!Exists(HOSTS_DATA_DIR)) {
     GTEST_SKIP() << "no sample hosts files at " << HOSTS_DATA_DIR;
   }

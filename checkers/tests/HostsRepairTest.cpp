@@ -1,11 +1,11 @@
+#include <sys/stat.h>
+
+#include <memory>
+
 #include "checkers/LinuxHostsChecker.h"
 #include "common/NSCheckerTool.h"
 #include "common/RunLock.h"
-
 #include "testsupport/TestSupport.h"
-
-#include <memory>
-#include <sys/stat.h>
 
 using namespace testsupport;
 

@@ -3,7 +3,6 @@
 #include "checkers/LinuxAssociatedSetupChecker.h"
 #include "checkers/LinuxHostsChecker.h"
 #include "checkers/LinuxProxyChecker.h"
-
 #include "testsupport/TestSupport.h"
 
 TEST(CheckerFactoryTest, FactoriesMakeTheLinuxCheckersAndDestroyClearsThePointer) {

@@ -1,10 +1,9 @@
-#include "checkers/LinuxAssociatedSetupChecker.h"
-#include "common/NSCheckerTool.h"
-
-#include "testsupport/TestSupport.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "checkers/LinuxAssociatedSetupChecker.h"
+#include "common/NSCheckerTool.h"
+#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 
@@ -50,9 +49,11 @@ TEST_F(SetupCheckerTest, ReadsTheExecLineAndRebuildsTheEntry) {
       {"blank before =", "Exec =tolvane %u\n", EmSetupOk, "=tolvane %u", EmSetupNeedRepair,
        "Exec=tolvane %u\n"},
       {"CR LF", "[Desktop Entry]\r\nExec=tolvane %u\r\nType=Application\r\n", EmSetupOk,
-       "tolvane %u\r", EmSetupNeedRepair, "[Desktop Entry]\r\nExec=tolvane %u\nType=Application\r\n"},
+       "tolvane %u\r", EmSetupNeedRepair,
+       "[Desktop Entry]\r\nExec=tolvane %u\nType=Application\r\n"},
       {"two groups, the last counts", "[A]\nExec=tolvane %u\n[Desktop Action x]\nExec=other\n",
-       EmSetupOk, "other", EmSetupNeedRepair, "[A]\nExec=tolvane %u\n[Desktop Action x]\nExec=tolvane %u\n"},
+       EmSetupOk, "other", EmSetupNeedRepair,
+       "[A]\nExec=tolvane %u\n[Desktop Action x]\nExec=tolvane %u\n"},
       {"TryExec only", "[Desktop Entry]\nTryExec=tolvane\n", EmSetupInitFailed, "",
        EmSetupNeedRepair, "[Desktop Entry]\nTryExec=tolvane\nExec=tolvane %u\n"},
       {"indented Exec", "  Exec=tolvane %u\n", EmSetupInitFailed, "", EmSetupNeedRepair,
@@ -133,7 +134,8 @@ TEST_F(SetupCheckerTest, OnlyTheFirstLinuxItemCounts) {
 
 TEST_F(SetupCheckerTest, RepairInstallsTheRebuiltEntryThroughPkexec) {
   InstallFakePkexec();
-  const std::string entry = "[Desktop Entry]\nName=Tolvane\nExec=tolvane %U\nMimeType=x-scheme-handler/tolvane;\n";
+  const std::string entry =
+      "[Desktop Entry]\nName=Tolvane\nExec=tolvane %U\nMimeType=x-scheme-handler/tolvane;\n";
   WriteFile(Path("entry.desktop"), entry, 0644);
   TestableSetupChecker checker;
   ASSERT_EQ(EmSetupOk, InitWith(checker, SetupXml(Path("entry.desktop"))));

@@ -1,6 +1,5 @@
 #include "checktool/ClientCheckTool.h"
 #include "checktool/DefaultConfig.h"
-
 #include "testsupport/TestSupport.h"
 
 using namespace testsupport;
@@ -129,7 +128,8 @@ TEST_F(ClientCheckToolTest, RepairsOnlyAfterCheckCodeOne) {
     // Always the two rows, hosts first; the header row is never closed.
     EXPECT_EQ(2u, [&] {
       std::size_t rows = 0;
-      for (std::size_t at = report.find("</tr>\n"); at != std::string::npos; at = report.find("</tr>\n", at + 1)) {
+      for (std::size_t at = report.find("</tr>\n"); at != std::string::npos;
+           at = report.find("</tr>\n", at + 1)) {
         ++rows;
       }
       return rows;
@@ -154,8 +154,8 @@ TEST_F(ClientCheckToolTest, StatusCellsForEveryPairOfCodes) {
     int check, repair;
     const std::string& cells;
   } cases[] = {
-      {0, 0, correct}, {0, 3, correct},    {1, 0, repaired},   {1, 2, failed},    {1, 3, failed},
-      {1, -1, failed}, {2, 0, internal},   {3, 0, internal},   {4, 1, internal},  {-1, 0, internal},
+      {0, 0, correct}, {0, 3, correct},  {1, 0, repaired}, {1, 2, failed},   {1, 3, failed},
+      {1, -1, failed}, {2, 0, internal}, {3, 0, internal}, {4, 1, internal}, {-1, 0, internal},
   };
   TestableTool tool;
   tool.SetLan("en");
@@ -178,13 +178,27 @@ TEST_F(ClientCheckToolTest, CatalogueInBothLanguages) {
     int id;
     const char* text;
   } cases[] = {
-      {"cs", 0, "错误检测报告"},   {"en", 0, "Error report"},  {"cs", 1, "生成时间："},
-      {"en", 1, "Time:"},          {"cs", 22, "   版本号："},  {"en", 22, "   Version:"},
-      {"en", 12, "Server address"}, {"en", 13, "Server port"}, {"en", 14, "Vexholm address"},
-      {"en", 33, "Creatificate"},  {"en", 35, "Defeated"},     {"cs", 36, "内部错误"},
-      {"en", 36, "Internal error"}, {"cs", 37, ""},            {"en", 37, ""},
-      {"cs", -1, ""},              {"en", -1, ""},             {"zh", 3, "Correct"},
-      {"CS", 3, "Correct"},        {"cs ", 3, "Correct"},      {"", 3, "Correct"},
+      {"cs", 0, "错误检测报告"},
+      {"en", 0, "Error report"},
+      {"cs", 1, "生成时间："},
+      {"en", 1, "Time:"},
+      {"cs", 22, "   版本号："},
+      {"en", 22, "   Version:"},
+      {"en", 12, "Server address"},
+      {"en", 13, "Server port"},
+      {"en", 14, "Vexholm address"},
+      {"en", 33, "Creatificate"},
+      {"en", 35, "Defeated"},
+      {"cs", 36, "内部错误"},
+      {"en", 36, "Internal error"},
+      {"cs", 37, ""},
+      {"en", 37, ""},
+      {"cs", -1, ""},
+      {"en", -1, ""},
+      {"zh", 3, "Correct"},
+      {"CS", 3, "Correct"},
+      {"cs ", 3, "Correct"},
+      {"", 3, "Correct"},
       {"cs", 3, "正常"},
   };
   TestableTool tool;
@@ -208,8 +222,14 @@ TEST_F(ClientCheckToolTest, DefaultLanguageFollowsLangThroughTheShell) {
     const char* lang;
     const char* code;
   } cases[] = {
-      {"zh_CN.UTF-8", "cs"}, {"ZH_cn", "cs"}, {"zh_TW.UTF-8", "cs"}, {"  zh_CN", "cs"},
-      {"en_US.UTF-8", "en"}, {"z", "en"},     {"", "en"},            {nullptr, "en"},
+      {"zh_CN.UTF-8", "cs"},
+      {"ZH_cn", "cs"},
+      {"zh_TW.UTF-8", "cs"},
+      {"  zh_CN", "cs"},
+      {"en_US.UTF-8", "en"},
+      {"z", "en"},
+      {"", "en"},
+      {nullptr, "en"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lang ? c.lang : "(unset)");
@@ -251,10 +271,12 @@ TEST_F(ClientCheckToolTest, DefaultConfigurationNamesTheProductDomainAndHandler)
   EXPECT_EQ(1, std::distance(hosts.children().begin(), hosts.children().end()));
   pugi::xml_node item = doc.child("setup").child("linux").first_child();
   EXPECT_EQ(std::string("item1"), item.name());
-  EXPECT_EQ(std::string("/usr/share/applications/tolvane-url.desktop"), item.attribute("key").value());
+  EXPECT_EQ(std::string("/usr/share/applications/tolvane-url.desktop"),
+            item.attribute("key").value());
   EXPECT_EQ(std::string("tolvane %u"), item.attribute("data").value());
   pugi::xml_node win = doc.child("setup").child("win");
-  EXPECT_EQ(std::string("%s\\shell\\open\\command"), win.child("item1").attribute("sub_key").value());
+  EXPECT_EQ(std::string("%s\\shell\\open\\command"),
+            win.child("item1").attribute("sub_key").value());
   EXPECT_EQ(std::string("%s-watch.exe %%1"), win.child("item1").attribute("data").value());
   EXPECT_EQ(std::string("URL:%s Protocol"), win.child("item2").attribute("data").value());
   EXPECT_FALSE(win.child("item3").attribute("data").empty());

@@ -2,14 +2,14 @@
 // happen in a private mount namespace: /tmp is a fresh tmpfs, /etc and
 // /usr/share are overlays whose changes land in the test directory, and the
 // fake pkexec moves files only onto those private copies.
-#include "common/NSCheckerTool.h"
-
-#include "testsupport/TestSupport.h"
-
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+
+#include "common/NSCheckerTool.h"
+#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 
@@ -48,14 +48,15 @@ std::string Report(const std::string& hostsCells, const std::string& setupCells)
 }
 
 const char kGoodEntry[] =
-    "[Desktop Entry]\nName=Tolvane\nExec=tolvane %u\nType=Application\nMimeType=x-scheme-handler/tolvane;\n";
+    "[Desktop Entry]\nName=Tolvane\nExec=tolvane "
+    "%u\nType=Application\nMimeType=x-scheme-handler/tolvane;\n";
 const char kGoodHosts[] = "127.0.0.1 localhost\n127.0.0.1            local.tolvane.com\n";
 
 bool SandboxAvailable() {
   static const bool available =
-      RunningAsRoot() &&
-      std::system("unshare --mount --propagation private sh -c "
-                  "'mount -t tmpfs tmpfs /mnt' >/dev/null 2>&1") == 0;
+      RunningAsRoot() && std::system(
+                             "unshare --mount --propagation private sh -c "
+                             "'mount -t tmpfs tmpfs /mnt' >/dev/null 2>&1") == 0;
   return available;
 }
 
@@ -94,14 +95,16 @@ class CommandLineTest : public TempDirTest {
                          const std::string& wrapper = "", const std::string& after = "") {
     std::string script =
         "set -e\nD=" + Quote(m_strTmpDir) +
-        "\nrm -rf $D/ov $D/out $D/status $D/stdout\nmkdir -p $D/ov/etc-up $D/ov/etc-work $D/ov/share-up $D/ov/share-work $D/out\n"
+        "\nrm -rf $D/ov $D/out $D/status $D/stdout\nmkdir -p $D/ov/etc-up $D/ov/etc-work "
+        "$D/ov/share-up $D/ov/share-work $D/out\n"
         "mount -t tmpfs -o mode=1777 tmpfs /tmp\n"
-        "mount -t overlay overlay -o lowerdir=/etc,upperdir=$D/ov/etc-up,workdir=$D/ov/etc-work /etc\n"
-        "mount -t overlay overlay -o lowerdir=/usr/share,upperdir=$D/ov/share-up,workdir=$D/ov/share-work /usr/share\n"
+        "mount -t overlay overlay -o lowerdir=/etc,upperdir=$D/ov/etc-up,workdir=$D/ov/etc-work "
+        "/etc\n"
+        "mount -t overlay overlay -o "
+        "lowerdir=/usr/share,upperdir=$D/ov/share-up,workdir=$D/ov/share-work /usr/share\n"
         "mkdir -p /usr/share/applications\n" +
-        prepare +
-        "\nset +e\nexport FAKE_PKEXEC_SANDBOXED=1\nunset FAKE_PKEXEC_ROOT\n" + wrapper + " " +
-        Quote(CHECKTOOL_BIN);
+        prepare + "\nset +e\nexport FAKE_PKEXEC_SANDBOXED=1\nunset FAKE_PKEXEC_ROOT\n" + wrapper +
+        " " + Quote(CHECKTOOL_BIN);
     for (const std::string& arg : args) {
       script += " " + Quote(arg);
     }
@@ -112,7 +115,8 @@ class CommandLineTest : public TempDirTest {
         "cat /usr/share/applications/tolvane-url.desktop >$D/out/entry 2>/dev/null\n" +
         after + "\nexit 0\n";
     WriteFile(Path("sandbox.sh"), script);
-    std::string command = "unshare --mount --propagation private /bin/sh " + Quote(Path("sandbox.sh"));
+    std::string command =
+        "unshare --mount --propagation private /bin/sh " + Quote(Path("sandbox.sh"));
     EXPECT_EQ(0, std::system(command.c_str())) << script;
     RunResult result;
     result.status = std::atoi(ReadFile(Path("status")).c_str());
@@ -163,8 +167,9 @@ TEST_F(CommandLineTest, UsageErrorsPrintOneLineAndRunNoCheck) {
 TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
   RequireSandbox();
   WriteFile(Path("report.html"), std::string(5000, 'x'));  // replaced, not appended to
-  RunResult run = RunSandboxed(Given("127.0.0.1 localhost\n::1 local.tolvane.com\n", kGoodEntry) + "umask 077",
-                               {"--path", Path("report.html"), "--lang", "en"});
+  RunResult run =
+      RunSandboxed(Given("127.0.0.1 localhost\n::1 local.tolvane.com\n", kGoodEntry) + "umask 077",
+                   {"--path", Path("report.html"), "--lang", "en"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.out);
   EXPECT_EQ(Report(kRepairedCells, kCorrectCells), ReadFile(Path("report.html")));
@@ -176,17 +181,23 @@ TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
 
 TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsExecLine) {
   RequireSandbox();
-  const std::string entry = "[Desktop Entry]\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop Action New]\nExec=x";
-  RunResult run = RunSandboxed(Given(kGoodHosts, entry), {"--path", Path("r.html"), "--lang", "cs"});
+  const std::string entry =
+      "[Desktop Entry]\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop Action New]\nExec=x";
+  RunResult run =
+      RunSandboxed(Given(kGoodHosts, entry), {"--path", Path("r.html"), "--lang", "cs"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.out);
   const std::string report = ReadFile(Path("r.html"));
-  EXPECT_NE(std::string::npos, report.find("<td width=\"180\">程序启动项</td>\n"
-                                           "<td id=textcenter width=\"100\"><font color=\"red\">异常</font></td>\n"
-                                           "<td id=textcenter width=\"100\"><font color=\"#008000\">成功</font></td>\n"))
+  EXPECT_NE(
+      std::string::npos,
+      report.find("<td width=\"180\">程序启动项</td>\n"
+                  "<td id=textcenter width=\"100\"><font color=\"red\">异常</font></td>\n"
+                  "<td id=textcenter width=\"100\"><font color=\"#008000\">成功</font></td>\n"))
       << report;
-  EXPECT_EQ("[Desktop Entry]\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop Action New]\nExec=tolvane %u\n",
-            ReadFile(Path("out/entry")));
+  EXPECT_EQ(
+      "[Desktop Entry]\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop Action New]\nExec=tolvane "
+      "%u\n",
+      ReadFile(Path("out/entry")));
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
   EXPECT_EQ("mv /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop\n", PkexecLog());
 }
@@ -201,11 +212,12 @@ TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
       {"hosts file is a directory",
        Given("", kGoodEntry) + "rm /etc/hosts\nmkdir /etc/hosts\necho keep >/etc/hosts/inside",
        Report(kInternalCells, kCorrectCells)},
-      {"desktop entry missing", Given(kGoodHosts, "") + "rm /usr/share/applications/tolvane-url.desktop",
+      {"desktop entry missing",
+       Given(kGoodHosts, "") + "rm /usr/share/applications/tolvane-url.desktop",
        Report(kCorrectCells, kInternalCells)},
       {"desktop entry is a directory",
-       Given(kGoodHosts, "") +
-           "rm /usr/share/applications/tolvane-url.desktop\nmkdir /usr/share/applications/tolvane-url.desktop",
+       Given(kGoodHosts, "") + "rm /usr/share/applications/tolvane-url.desktop\nmkdir "
+                               "/usr/share/applications/tolvane-url.desktop",
        Report(kCorrectCells, kInternalCells)},
   };
   for (const Case& c : cases) {
@@ -250,8 +262,11 @@ TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
   } cases[] = {
       {"refused", "export FAKE_PKEXEC_REFUSE=1", ""},
       {"refused, SIGCHLD ignored by the parent", "export FAKE_PKEXEC_REFUSE=1", "trap '' CHLD;"},
-      {"no pkexec on PATH", "rm $D/bin/pkexec", "PATH=/usr/bin:/bin"},
-      {"full /tmp", "umount /tmp\nmount -t tmpfs -o size=8k tmpfs /tmp\ndd if=/dev/zero of=/tmp/fill bs=1k 2>/dev/null || true", ""},
+      {"no pkexec on PATH", "", "PATH=$D/no-such-bin"},
+      {"full /tmp",
+       "umount /tmp\nmount -t tmpfs -o size=8k tmpfs /tmp\ndd if=/dev/zero of=/tmp/fill bs=1k "
+       "2>/dev/null || true",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -279,8 +294,8 @@ TEST_F(CommandLineTest, APlantedTemporaryFileIsNeitherFollowedNorInstalled) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RunResult run = RunSandboxed(Given("10.0.0.1 local.tolvane.com\n", kGoodEntry) +
-                                     "echo victim >/tmp/victim\nchown 65534 /tmp/victim\n" + c.plant +
-                                     "\nchown -h 65534 /tmp/check_hosts_tmp",
+                                     "echo victim >/tmp/victim\nchown 65534 /tmp/victim\n" +
+                                     c.plant + "\nchown -h 65534 /tmp/check_hosts_tmp",
                                  {"--path", Path("r.html"), "--lang", "en"}, "",
                                  "cat /tmp/victim >$D/victim.after");
     EXPECT_EQ(0, run.status);

@@ -1,15 +1,15 @@
-#include "common/FileIO.h"
-#include "common/RunLock.h"
-
-#include "testsupport/TestSupport.h"
-
-#include <csignal>
-#include <functional>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
+
+#include "common/FileIO.h"
+#include "common/RunLock.h"
+#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 using NSCheckerTool::ReadResult;
@@ -71,8 +71,10 @@ TEST_F(FileIOTest, RepairFileReplacesWhateverStandsAtItsPathWithoutFollowingIt) 
     std::function<void(const std::string&)> plant;
   } cases[] = {
       {"stale file", [](const std::string& p) { WriteFile(p, "a much longer stale text\n"); }},
-      {"link to a file", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); }},
-      {"dangling link", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("nowhere").c_str(), p.c_str())); }},
+      {"link to a file",
+       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); }},
+      {"dangling link",
+       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("nowhere").c_str(), p.c_str())); }},
       {"fifo", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0666)); }},
       {"empty directory", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0777)); }},
   };

@@ -1,11 +1,11 @@
-#include "common/RunLock.h"
-
-#include "testsupport/TestSupport.h"
-
-#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
+
+#include "common/RunLock.h"
+#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 using NSCheckerTool::RunLock;
@@ -72,8 +72,12 @@ TEST_F(RunLockTest, APlantedEntryIsNeverFollowedNorWritten) {
     std::function<void(const std::string&)> plant;
     bool held;
   } cases[] = {
-      {"link to a file", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); }, false},
-      {"dangling link", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("made").c_str(), p.c_str())); }, false},
+      {"link to a file",
+       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); },
+       false},
+      {"dangling link",
+       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("made").c_str(), p.c_str())); },
+       false},
       {"fifo", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0666)); }, false},
       {"directory", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0777)); }, false},
       {"regular file", [](const std::string& p) { WriteFile(p, "planted\n", 0666); }, true},

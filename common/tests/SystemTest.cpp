@@ -1,8 +1,7 @@
-#include "common/NSCheckerTool.h"
-
-#include "testsupport/TestSupport.h"
-
 #include <csignal>
+
+#include "common/NSCheckerTool.h"
+#include "testsupport/TestSupport.h"
 
 TEST(SystemTest, ReturnsTheRawStatusOfTheShell) {
   struct Case {

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Builds the program and runs it on this machine: it checks /etc/hosts and the
+# client's URL-handler desktop entry, repairs what is wrong through pkexec
+# (asking for administrator rights only then) and writes report.html in
+# English.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh cmake g++ make libpugixml-dev pkexec
+cmake --preset release >/dev/null
+cmake --build --preset release
+status=0
+./build/release/checktool/checktool --path report.html --lang en || status=$?
+echo "checktool exited with status $status; the report is $(pwd)/report.html"
+exit "$status"
