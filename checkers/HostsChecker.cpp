@@ -1,9 +1,9 @@
 #include "checkers/HostsChecker.h"
 
-#include <cstring>
-
 #include "checkers/LinuxHostsChecker.h"
 #include "common/FileIO.h"
+
+#include <cstring>
 
 namespace {
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <map>
 #include <pugixml.hpp>
+
+#include <map>
 #include <string>
 
 // Result codes of the hosts family.

@@ -1,9 +1,9 @@
 #include "checkers/LinuxAssociatedSetupChecker.h"
 
-#include <cstring>
-
 #include "common/FileIO.h"
 #include "common/NSCheckerTool.h"
+
+#include <cstring>
 
 LinuxAssociatedSetupChecker::LinuxAssociatedSetupChecker() = default;
 LinuxAssociatedSetupChecker::~LinuxAssociatedSetupChecker() = default;

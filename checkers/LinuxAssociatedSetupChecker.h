@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "checkers/AssociatedSetupChecker.h"
+
+#include <string>
 
 // Checks the Exec line of the client's URL-handler desktop entry and installs
 // a corrected entry through "pkexec mv". The entry is read once, by Init;

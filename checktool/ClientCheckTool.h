@@ -1,11 +1,12 @@
 #pragma once
 
-#include <pugixml.hpp>
-#include <string>
-
 #include "checkers/AssociatedSetupChecker.h"
 #include "checkers/HostsChecker.h"
 #include "checkers/ProxyChecker.h"
+
+#include <pugixml.hpp>
+
+#include <string>
 
 // The language code of the user's locale: "cs" when LANG, as the shell prints
 // it, starts with "zh" in any case, else "en".

@@ -1,9 +1,8 @@
 // The message catalogue and the default language.
-#include <strings.h>
-
-#include <cstdio>
-
 #include "checktool/ClientCheckTool.h"
+
+#include <strings.h>
+#include <cstdio>
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-
 #include <cerrno>
 
 bool WriteReportFile(const std::string& path, const std::string& text) {

@@ -3,14 +3,14 @@
 // Checks that the hosts file maps the client's local domain and that the
 // client's URL-handler desktop entry runs the right command, repairs what is
 // wrong through "pkexec mv", and writes an HTML table report.
-#include <cstdio>
-#include <cstring>
-#include <string>
-
 #include "checktool/ClientCheckTool.h"
 #include "checktool/DefaultConfig.h"
 #include "checktool/ReportFile.h"
 #include "common/RunLock.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace {
 

@@ -1,13 +1,12 @@
 #include "common/FileIO.h"
 
+#include "common/RunLock.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
-
-#include "common/RunLock.h"
 
 namespace NSCheckerTool {
 

@@ -1,14 +1,13 @@
 #include "common/RunLock.h"
 
+#include "common/NSCheckerTool.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <cerrno>
 #include <ctime>
-
-#include "common/NSCheckerTool.h"
 
 namespace NSCheckerTool {
 

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
-
 #include <pugixml.hpp>
+
+#include <sys/types.h>
 #include <string>
 #include <vector>
 

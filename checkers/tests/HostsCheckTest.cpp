@@ -1,7 +1,7 @@
-#include <sys/stat.h>
-
 #include "checkers/LinuxHostsChecker.h"
 #include "testsupport/TestSupport.h"
+
+#include <sys/stat.h>
 
 using namespace testsupport;
 

@@ -1,11 +1,10 @@
-#include <sys/stat.h>
-
-#include <memory>
-
 #include "checkers/LinuxHostsChecker.h"
 #include "common/NSCheckerTool.h"
 #include "common/RunLock.h"
 #include "testsupport/TestSupport.h"
+
+#include <sys/stat.h>
+#include <memory>
 
 using namespace testsupport;
 

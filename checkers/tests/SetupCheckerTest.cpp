@@ -1,9 +1,9 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "checkers/LinuxAssociatedSetupChecker.h"
 #include "common/NSCheckerTool.h"
 #include "testsupport/TestSupport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 

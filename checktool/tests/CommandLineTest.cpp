@@ -2,14 +2,13 @@
 // happen in a private mount namespace: /tmp is a fresh tmpfs, /etc and
 // /usr/share are overlays whose changes land in the test directory, and the
 // fake pkexec moves files only onto those private copies.
+#include "common/NSCheckerTool.h"
+#include "testsupport/TestSupport.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <cstdlib>
-
-#include "common/NSCheckerTool.h"
-#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 

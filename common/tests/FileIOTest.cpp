@@ -1,15 +1,14 @@
+#include "common/FileIO.h"
+#include "common/RunLock.h"
+#include "testsupport/TestSupport.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <csignal>
 #include <functional>
-
-#include "common/FileIO.h"
-#include "common/RunLock.h"
-#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 using NSCheckerTool::ReadResult;

@@ -1,11 +1,10 @@
+#include "common/RunLock.h"
+#include "testsupport/TestSupport.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <functional>
-
-#include "common/RunLock.h"
-#include "testsupport/TestSupport.h"
 
 using namespace testsupport;
 using NSCheckerTool::RunLock;

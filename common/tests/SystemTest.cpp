@@ -1,7 +1,7 @@
-#include <csignal>
-
 #include "common/NSCheckerTool.h"
 #include "testsupport/TestSupport.h"
+
+#include <csignal>
 
 TEST(SystemTest, ReturnsTheRawStatusOfTheShell) {
   struct Case {
