@@ -3,14 +3,55 @@
 #include "checkers/LinuxHostsChecker.h"
 #include "common/FileIO.h"
 
+#include <algorithm>
 #include <cstring>
+#include <typeinfo>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 // isspace() in the C locale, without its locale lookup; bytes outside ASCII
 // are never white space.
-inline bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+struct SpaceTable {
+  bool space[256] = {};
+  constexpr SpaceTable() {
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+      space[c] = true;
+    }
+  }
+};
+constexpr SpaceTable kSpaces;
+
+inline bool IsSpace(char c) { return kSpaces.space[static_cast<unsigned char>(c)]; }
+
+// The first occurrence of needle in [from, end), or null. Where SSE2 is there,
+// sixteen positions at a time are tested for the needle's first and last
+// bytes, and only those that match both are compared whole: far faster than
+// memmem on the long texts of blocklist hosts files.
+const char* FindBytes(const char* from, const char* end, const std::string& needle) {
+  const std::size_t n = needle.size();
+#ifdef __SSE2__
+  if (n > 0) {
+    const __m128i first = _mm_set1_epi8(needle.front());
+    const __m128i last = _mm_set1_epi8(needle.back());
+    for (; static_cast<std::size_t>(end - from) >= n + 15; from += 16) {
+      const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+      const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 1));
+      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last))));
+      while (mask != 0) {
+        const char* candidate = from + __builtin_ctz(mask);
+        if (std::memcmp(candidate, needle.data(), n) == 0) {
+          return candidate;
+        }
+        mask &= mask - 1;
+      }
+    }
+  }
+#endif
+  return static_cast<const char*>(::memmem(from, end - from, needle.data(), n));
 }
 
 }  // namespace
@@ -55,49 +96,124 @@ EmHostsCheckerState HostsChecker::Check() {
 std::string HostsChecker::GetHostsFilePath() { return "/etc/hosts"; }
 
 EmHostsCheckerState HostsChecker::CheckContent() {
-  std::map<std::string, bool> seen;
-  for (const auto& entry : m_mapHosts) {
-    seen.emplace(entry.first, false);
-  }
-
-  NSCheckerTool::FileBytes file;
+  std::string text;
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
-  if (NSCheckerTool::ReadWholeFile(GetHostsFilePath(), file) == NSCheckerTool::ReadResult::Failed) {
+  if (NSCheckerTool::ReadWholeFile(GetHostsFilePath(), text) == NSCheckerTool::ReadResult::Failed) {
     return EmHostsReadFailed;
   }
+  // Lines may be passed over only when CheckError is our own, which leaves
+  // every line that names no expected domain exactly as it is.
+  const bool ownCheckError = typeid(*this) == typeid(LinuxHostsChecker);
+  return BuildContent(std::move(text), ownCheckError) ? EmHostsNeedRepair : EmHostsOk;
+}
 
-  std::string content;
-  content.reserve(file.size + 1 + m_mapHosts.size() * 64);
+std::vector<std::size_t> HostsChecker::NamingLineStarts(const std::string& text) const {
+  std::vector<std::size_t> starts;
+  const char* const base = text.data();
+  const std::size_t size = text.size();
+  for (const auto& entry : m_mapHosts) {
+    const std::string& domain = entry.first;
+    std::size_t from = 0;
+    while (from < size) {
+      const char* hit = FindBytes(base + from, base + size, domain);
+      if (hit == nullptr) {
+        break;
+      }
+      const std::size_t at = hit - base;
+      const void* before = ::memrchr(base, '\n', at);
+      starts.push_back(before ? static_cast<const char*>(before) - base + 1 : 0);
+      const void* after = std::memchr(base + at, '\n', size - at);
+      from = after ? static_cast<const char*>(after) - base + 1 : size;
+    }
+  }
+  std::sort(starts.begin(), starts.end());
+  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  return starts;
+}
+
+bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
+  std::map<std::string, bool> seen;
+  bool scannable = m_mapHosts.size() <= kMaxScannedDomains;
+  for (const auto& entry : m_mapHosts) {
+    seen.emplace(entry.first, false);
+    scannable = scannable && !entry.first.empty();
+  }
+
+  // The corrected text is the file's text with a few lines replaced. While no
+  // line has changed, nothing is copied: an unchanged file becomes the
+  // content as it was read. From the first changed line on, unchanged runs
+  // are copied whole.
+  const std::size_t size = text.size();
+  std::string out;
+  bool spliced = false;
+  std::size_t copied = 0;
   bool changed = false;
   std::string line;
-  const char* p = file.begin();
-  const char* const end = file.end();
-  while (p < end) {
-    const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-    const char* lineEnd = newline ? newline : end;
-    line.assign(p, lineEnd);
+  auto judge = [&](std::size_t begin, std::size_t end) {
+    line.assign(text, begin, end - begin);
     if (CheckError(line, m_mapHosts, seen)) {
       changed = true;
     }
-    content += line;
-    content += '\n';
-    p = newline ? newline + 1 : end;
+    if (text.compare(begin, end - begin, line) == 0) {
+      return;
+    }
+    if (!spliced) {
+      out.reserve(size + 1 + m_mapHosts.size() * 64);
+      spliced = true;
+    }
+    out.append(text, copied, begin - copied);
+    out += line;
+    copied = end;  // the newline after the line stays with the next run
+  };
+  auto lineEnd = [&](std::size_t begin) {
+    const void* newline = std::memchr(text.data() + begin, '\n', size - begin);
+    return newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text.data())
+                   : size;
+  };
+
+  if (onlyNamingLines && scannable) {
+    for (const std::size_t begin : NamingLineStarts(text)) {
+      judge(begin, lineEnd(begin));
+    }
+  } else {
+    for (std::size_t begin = 0; begin < size;) {
+      const std::size_t end = lineEnd(begin);
+      judge(begin, end);
+      begin = end + 1;
+    }
   }
 
+  if (spliced) {
+    out.append(text, copied, std::string::npos);
+  } else {
+    out = std::move(text);
+  }
+  if (!out.empty() && out.back() != '\n') {
+    out += '\n';
+  }
+
+  std::string missing;
   for (const auto& flag : seen) {
     if (flag.second) {
       continue;
     }
-    auto expected = m_mapHosts.find(flag.first);
-    const std::string& ip = expected != m_mapHosts.end() ? expected->second : std::string();
-    content += MakeLine(flag.first, ip);
-    content += '\n';
+    const auto expected = m_mapHosts.find(flag.first);
+    missing +=
+        MakeLine(flag.first, expected != m_mapHosts.end() ? expected->second : std::string());
+    missing += '\n';
     changed = true;
   }
-
-  m_strHostsContent = std::move(content);
-  return changed ? EmHostsNeedRepair : EmHostsOk;
+  if (out.capacity() - out.size() < missing.size()) {
+    // Growing in place would double the buffer: make one of the exact size.
+    std::string whole;
+    whole.reserve(out.size() + missing.size());
+    whole += out;
+    out = std::move(whole);
+  }
+  out += missing;
+  m_strHostsContent = std::move(out);
+  return changed;
 }
 
 bool HostsChecker::CheckError(std::string& line, const std::map<std::string, std::string>& expected,
@@ -116,44 +232,55 @@ bool HostsChecker::CheckError(std::string& line, const std::map<std::string, std
     return false;
   }
 
-  const char* s = line.data();
+  const char* const s = line.data();
   std::size_t pos = first;
-  auto nextToken = [&](std::size_t& begin, std::size_t& length) {
-    while (pos < last && IsSpace(s[pos])) {
-      ++pos;
-    }
-    begin = pos;
-    while (pos < last && !IsSpace(s[pos])) {
-      ++pos;
-    }
-    length = pos - begin;
-  };
-  std::size_t addrBegin = 0, addrLen = 0, nameBegin = 0, nameLen = 0, extraBegin = 0, extraLen = 0;
-  nextToken(addrBegin, addrLen);
-  nextToken(nameBegin, nameLen);
-  nextToken(extraBegin, extraLen);
+  while (pos < last && !IsSpace(s[pos])) {
+    ++pos;
+  }
+  const std::size_t addrBegin = first;
+  const std::size_t addrLen = pos - first;
+  while (pos < last && IsSpace(s[pos])) {
+    ++pos;
+  }
+  const std::size_t nameBegin = pos;
+  while (pos < last && !IsSpace(s[pos])) {
+    ++pos;
+  }
+  const std::size_t nameLen = pos - nameBegin;
+  // last is the trimmed end, so anything after the name is a third token.
+  const bool hasExtra = pos < last;
   if (nameLen == 0) {
     return false;
   }
 
-  // The lookup key is rebuilt in a reused buffer, so no line allocates.
-  static thread_local std::string s_strName;
-  s_strName.assign(s + nameBegin, nameLen);
-  auto wanted = expected.find(s_strName);
+  auto wanted = expected.end();
+  if (expected.size() <= kMaxScannedDomains) {
+    // Few names: compare directly, without building a key for every line.
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      if (it->first.size() == nameLen &&
+          std::memcmp(it->first.data(), s + nameBegin, nameLen) == 0) {
+        wanted = it;
+        break;
+      }
+    }
+  } else {
+    static thread_local std::string s_strName;  // reused: no allocation per line
+    s_strName.assign(s + nameBegin, nameLen);
+    wanted = expected.find(s_strName);
+  }
   if (wanted == expected.end()) {
     return false;
   }
 
-  bool& accepted = seen[s_strName];
+  bool& accepted = seen[wanted->first];
   if (accepted) {
     line = "# " + line.substr(first, last - first);
     return true;
   }
   accepted = true;
   const std::string& ip = wanted->second;
-  bool needRepair = extraLen != 0 || line.compare(addrBegin, addrLen, ip) != 0;
-  std::string name = s_strName;  // MakeLine may be overridden and reuse nothing of ours
-  line = MakeLine(name, ip);
+  const bool needRepair = hasExtra || line.compare(addrBegin, addrLen, ip) != 0;
+  line = MakeLine(wanted->first, ip);
   return needRepair;
 }
 

@@ -2,8 +2,10 @@
 
 #include <pugixml.hpp>
 
+#include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 // Result codes of the hosts family.
 enum [[nodiscard]] EmHostsCheckerState : int{
@@ -55,6 +57,20 @@ class HostsChecker {
   HostsChecker(const HostsChecker&) = delete;
   HostsChecker& operator=(const HostsChecker&) = delete;
 
+  // Builds m_strHostsContent from the file's text; true when a line needed
+  // repair or an entry is missing. With onlyNamingLines, only lines that
+  // contain an expected domain are shown to CheckError: the same result as
+  // showing every line, as long as CheckError is this class's own.
+  bool BuildContent(std::string&& text, bool onlyNamingLines);
+
   std::map<std::string, std::string> m_mapHosts;
   std::string m_strHostsContent;
+
+ private:
+  // Up to this many expected domains, lines are matched by a direct search
+  // for each domain and names by direct comparison.
+  static constexpr std::size_t kMaxScannedDomains = 8;
+
+  // Start offsets, in order, of the lines that contain an expected domain.
+  std::vector<std::size_t> NamingLineStarts(const std::string& text) const;
 };

@@ -34,18 +34,18 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetCfg(const pugi::xml_node& li
 EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlFile,
                                                          const std::string& exec,
                                                          std::string& curExec) {
-  NSCheckerTool::FileBytes file;
+  std::string file;
   if (NSCheckerTool::ReadWholeFile(urlFile, file) != NSCheckerTool::ReadResult::Ok) {
     m_bUrlFileUnreadable = true;
     return EmSetupInitFailed;
   }
   m_bUrlFileUnreadable = false;
   m_strUrlFileContent.clear();
-  m_strUrlFileContent.reserve(file.size + exec.size() + 8);
+  m_strUrlFileContent.reserve(file.size() + exec.size() + 8);
 
   EmSetupCheckerState result = EmSetupInitFailed;
-  const char* p = file.begin();
-  const char* const end = file.end();
+  const char* p = file.data();
+  const char* const end = p + file.size();
   while (p < end) {
     const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
     const char* lineEnd = newline ? newline : end;

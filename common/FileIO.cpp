@@ -12,21 +12,16 @@ namespace NSCheckerTool {
 
 namespace {
 
-// Reads until end of file into a buffer that starts at the size fstat gave
-// and grows if the file grows under us.
-bool ReadToEnd(int fd, std::size_t expected, FileBytes& out) {
-  std::size_t capacity = expected + 1;  // one spare byte shows the end cheaply
-  std::unique_ptr<char[]> data(new char[capacity]);
+// Reads until end of file, starting with room for the size fstat gave and
+// growing if the file grows under us.
+bool ReadToEnd(int fd, std::size_t expected, std::string& out) {
+  out.resize(expected + 1);  // one spare byte shows the end without a second pass
   std::size_t size = 0;
   for (;;) {
-    if (size == capacity) {
-      std::size_t bigger = capacity * 2;
-      std::unique_ptr<char[]> grown(new char[bigger]);
-      std::memcpy(grown.get(), data.get(), size);
-      data = std::move(grown);
-      capacity = bigger;
+    if (size == out.size()) {
+      out.resize(out.size() * 2);
     }
-    ssize_t n = ::read(fd, data.get() + size, capacity - size);
+    const ssize_t n = ::read(fd, &out[size], out.size() - size);
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -38,8 +33,7 @@ bool ReadToEnd(int fd, std::size_t expected, FileBytes& out) {
     }
     size += static_cast<std::size_t>(n);
   }
-  out.data = std::move(data);
-  out.size = size;
+  out.resize(size);
   return true;
 }
 
@@ -85,8 +79,8 @@ int CreateExclusive(const std::string& tmpPath) {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, FileBytes& out) {
-  out = FileBytes{};
+ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+  out.clear();
   // O_NONBLOCK keeps a FIFO at the path from stalling the open; it is
   // refused below as not a regular file.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -98,7 +92,7 @@ ReadResult ReadWholeFile(const std::string& path, FileBytes& out) {
             ReadToEnd(fd, static_cast<std::size_t>(st.st_size), out);
   ::close(fd);  // read-only: nothing to lose on close
   if (!ok) {
-    out = FileBytes{};
+    out.clear();
     return ReadResult::Failed;
   }
   return ReadResult::Ok;

@@ -1,20 +1,8 @@
 #pragma once
 
-#include <cstddef>
-#include <memory>
 #include <string>
 
 namespace NSCheckerTool {
-
-// The bytes of a file read whole; the buffer is not zero-filled first, so a
-// large file costs one pass of reading and nothing more.
-struct FileBytes {
-  std::unique_ptr<char[]> data;
-  std::size_t size = 0;
-
-  const char* begin() const { return data.get(); }
-  const char* end() const { return data.get() + size; }
-};
 
 enum class ReadResult : int {
   Ok,       // the whole file is in the buffer
@@ -24,7 +12,8 @@ enum class ReadResult : int {
 
 // Reads the regular file at path to its end. Anything that exists but is not
 // a regular file (a directory, a FIFO, a device) counts as Failed.
-ReadResult ReadWholeFile(const std::string& path, FileBytes& out);
+// On anything but Ok, out is empty.
+ReadResult ReadWholeFile(const std::string& path, std::string& out);
 
 // Writes the file that a repair then moves over target. The file is created
 // afresh at tmpPath: never through a symbolic link and never into an entry

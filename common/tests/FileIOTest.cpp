@@ -34,9 +34,9 @@ TEST_F(FileIOTest, ReadWholeFileTellsMissingFromUnreadable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    NSCheckerTool::FileBytes bytes;
+    std::string bytes;
     EXPECT_EQ(c.result, NSCheckerTool::ReadWholeFile(Path(c.name), bytes));
-    EXPECT_EQ(c.bytes, std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(c.bytes, bytes);
   }
 }
 
@@ -45,7 +45,7 @@ TEST_F(FileIOTest, ReadWholeFileRefusesAFileWithoutReadPermission) {
     GTEST_SKIP() << "root reads any file";
   }
   WriteFile(Path("secret"), "x\n", 0000);
-  NSCheckerTool::FileBytes bytes;
+  std::string bytes;
   EXPECT_EQ(ReadResult::Failed, NSCheckerTool::ReadWholeFile(Path("secret"), bytes));
 }
 
