@@ -99,7 +99,10 @@ EmHostsCheckerState HostsChecker::CheckContent() {
   std::string text;
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
-  if (NSCheckerTool::ReadWholeFile(GetHostsFilePath(), text) == NSCheckerTool::ReadResult::Failed) {
+  // The slack leaves room for rewritten and appended entries in place.
+  const std::size_t slack = 4096 + 128 * m_mapHosts.size();
+  if (NSCheckerTool::ReadWholeFile(GetHostsFilePath(), text, slack) ==
+      NSCheckerTool::ReadResult::Failed) {
     return EmHostsReadFailed;
   }
   // Lines may be passed over only when CheckError is our own, which leaves
@@ -140,14 +143,14 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
     scannable = scannable && !entry.first.empty();
   }
 
-  // The corrected text is the file's text with a few lines replaced. While no
-  // line has changed, nothing is copied: an unchanged file becomes the
-  // content as it was read. From the first changed line on, unchanged runs
-  // are copied whole.
-  const std::size_t size = text.size();
-  std::string out;
-  bool spliced = false;
-  std::size_t copied = 0;
+  // The corrected text is the file's text with a few lines replaced: judge
+  // the lines, keeping only the replacements, then apply them.
+  struct Edit {
+    std::size_t begin, end;
+    std::string line;
+  };
+  std::vector<Edit> edits;
+  std::size_t grownSize = text.size();
   bool changed = false;
   std::string line;
   auto judge = [&](std::size_t begin, std::size_t end) {
@@ -155,23 +158,17 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
     if (CheckError(line, m_mapHosts, seen)) {
       changed = true;
     }
-    if (text.compare(begin, end - begin, line) == 0) {
-      return;
+    if (text.compare(begin, end - begin, line) != 0) {
+      grownSize = grownSize - (end - begin) + line.size();
+      edits.push_back({begin, end, line});
     }
-    if (!spliced) {
-      out.reserve(size + 1 + m_mapHosts.size() * 64);
-      spliced = true;
-    }
-    out.append(text, copied, begin - copied);
-    out += line;
-    copied = end;  // the newline after the line stays with the next run
   };
+  const std::size_t size = text.size();
   auto lineEnd = [&](std::size_t begin) {
     const void* newline = std::memchr(text.data() + begin, '\n', size - begin);
     return newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text.data())
                    : size;
   };
-
   if (onlyNamingLines && scannable) {
     for (const std::size_t begin : NamingLineStarts(text)) {
       judge(begin, lineEnd(begin));
@@ -182,15 +179,6 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
       judge(begin, end);
       begin = end + 1;
     }
-  }
-
-  if (spliced) {
-    out.append(text, copied, std::string::npos);
-  } else {
-    out = std::move(text);
-  }
-  if (!out.empty() && out.back() != '\n') {
-    out += '\n';
   }
 
   std::string missing;
@@ -204,12 +192,29 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
     missing += '\n';
     changed = true;
   }
-  if (out.capacity() - out.size() < missing.size()) {
-    // Growing in place would double the buffer: make one of the exact size.
-    std::string whole;
-    whole.reserve(out.size() + missing.size());
-    whole += out;
-    out = std::move(whole);
+
+  const std::size_t finalSize = grownSize + 1 + missing.size();
+  std::string out;
+  if (edits.size() <= kInPlaceEdits && text.capacity() >= finalSize) {
+    // A few edits, and room for them: apply them where the text lies, last
+    // first, so a large file is neither copied nor held twice.
+    for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
+      text.replace(edit->begin, edit->end - edit->begin, edit->line);
+    }
+    out = std::move(text);
+  } else {
+    out.reserve(finalSize);
+    std::size_t copied = 0;
+    for (const Edit& edit : edits) {
+      out.append(text, copied, edit.begin - copied);
+      out += edit.line;
+      copied = edit.end;  // the newline after the line stays with the next run
+    }
+    out.append(text, copied, std::string::npos);
+    std::string().swap(text);
+  }
+  if (!out.empty() && out.back() != '\n') {
+    out += '\n';
   }
   out += missing;
   m_strHostsContent = std::move(out);

@@ -70,6 +70,9 @@ class HostsChecker {
   // Up to this many expected domains, lines are matched by a direct search
   // for each domain and names by direct comparison.
   static constexpr std::size_t kMaxScannedDomains = 8;
+  // Up to this many changed lines are replaced in the text as it was read
+  // (when it has room), each moving only what follows it.
+  static constexpr std::size_t kInPlaceEdits = 8;
 
   // Start offsets, in order, of the lines that contain an expected domain.
   std::vector<std::size_t> NamingLineStarts(const std::string& text) const;

@@ -14,8 +14,8 @@ namespace {
 
 // Reads until end of file, starting with room for the size fstat gave and
 // growing if the file grows under us.
-bool ReadToEnd(int fd, std::size_t expected, std::string& out) {
-  out.resize(expected + 1);  // one spare byte shows the end without a second pass
+bool ReadToEnd(int fd, std::size_t expected, std::size_t slack, std::string& out) {
+  out.resize(expected + 1 + slack);  // a spare byte shows the end without a second pass
   std::size_t size = 0;
   for (;;) {
     if (size == out.size()) {
@@ -79,7 +79,7 @@ int CreateExclusive(const std::string& tmpPath) {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t slack) {
   out.clear();
   // O_NONBLOCK keeps a FIFO at the path from stalling the open; it is
   // refused below as not a regular file.
@@ -89,7 +89,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out) {
   }
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            ReadToEnd(fd, static_cast<std::size_t>(st.st_size), out);
+            ReadToEnd(fd, static_cast<std::size_t>(st.st_size), slack, out);
   ::close(fd);  // read-only: nothing to lose on close
   if (!ok) {
     out.clear();

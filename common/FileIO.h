@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace NSCheckerTool {
@@ -12,8 +13,9 @@ enum class ReadResult : int {
 
 // Reads the regular file at path to its end. Anything that exists but is not
 // a regular file (a directory, a FIFO, a device) counts as Failed.
-// On anything but Ok, out is empty.
-ReadResult ReadWholeFile(const std::string& path, std::string& out);
+// On anything but Ok, out is empty. With slack, out has room for that many
+// more bytes, so that small edits need no second buffer.
+ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t slack = 0);
 
 // Writes the file that a repair then moves over target. The file is created
 // afresh at tmpPath: never through a symbolic link and never into an entry
