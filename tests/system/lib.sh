@@ -1,0 +1,215 @@
+# Shared by the whole-program test groups. Everything here runs as root inside
+# private mount namespaces: /run, /tmp, /etc and /usr/share are private
+# copies, so the machine's own files are never touched.
+#
+# Environment: CHECKTOOL_BIN (the program), SYSTEST_WORK (a directory outside
+# /tmp for this group), SYSTEST_LIB (this file), SHARED_HOSTS_DIR (sample
+# hosts files).
+
+PRODUCT=local.tolvane.com
+CANON="127.0.0.1            local.tolvane.com"
+ENTRY=/usr/share/applications/tolvane-url.desktop
+GOOD_HOSTS="127.0.0.1 localhost
+$CANON
+"
+BROKEN_HOSTS="127.0.0.1 localhost
+10.0.0.1 local.tolvane.com
+"
+GOOD_ENTRY="[Desktop Entry]
+Type=Application
+Name=Tolvane
+Exec=tolvane %u
+MimeType=x-scheme-handler/tolvane;
+"
+BROKEN_ENTRY="[Desktop Entry]
+Type=Application
+Name=Tolvane
+Exec=/opt/old/tolvane %U
+MimeType=x-scheme-handler/tolvane;
+"
+
+# ---- group level: private /run with a system bus and polkitd of our own ----
+
+group_setup() {
+  mount -t tmpfs -o mode=755 tmpfs /run
+  mkdir -p /run/dbus /run/lock /run/user
+  mkdir -p "$SYSTEST_WORK/group/etc-up" "$SYSTEST_WORK/group/etc-work"
+  rm -rf "$SYSTEST_WORK/group/etc-up/"* "$SYSTEST_WORK/group/etc-work/"*
+  mount -t overlay overlay \
+    -o "lowerdir=/etc,upperdir=$SYSTEST_WORK/group/etc-up,workdir=$SYSTEST_WORK/group/etc-work" /etc
+  # Users of the tests: alice may run pkexec, bob is refused, mallory attacks.
+  for user in alice bob mallory; do
+    useradd -M -U -d /nonexistent -s /bin/sh "$user" 2>/dev/null || true
+  done
+  mkdir -p /etc/polkit-1/rules.d
+  cat >/etc/polkit-1/rules.d/10-checktool-tests.rules <<'RULES'
+polkit.addRule(function(action, subject) {
+  if (action.id == "org.freedesktop.policykit.exec") {
+    if (subject.user == "alice") return polkit.Result.YES;
+    if (subject.user == "bob" || subject.user == "mallory") return polkit.Result.NO;
+  }
+});
+RULES
+  chmod 644 /etc/polkit-1/rules.d/10-checktool-tests.rules
+  dbus_pid=$(dbus-daemon --system --fork --print-pid) || { echo "cannot start dbus-daemon"; return 1; }
+  /usr/lib/polkit-1/polkitd --no-debug >"$SYSTEST_WORK/group/polkitd.log" 2>&1 &
+  polkitd_pid=$!
+  # Wait until polkit answers (root is authorised without asking).
+  tries=0
+  until pkexec true 2>/dev/null; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 50 ] || { echo "polkitd did not come up"; return 1; }
+    sleep 0.1
+  done
+}
+
+group_teardown() {
+  [ -z "${polkitd_pid:-}" ] || kill "$polkitd_pid" 2>/dev/null
+  [ -z "${dbus_pid:-}" ] || kill "$dbus_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+
+passed=0
+failed=0
+
+# run_case NAME FUNCTION: runs FUNCTION in a fresh private /tmp, /etc and
+# /usr/share, with a good hosts file and desktop entry to start from.
+run_case() {
+  CASE=$SYSTEST_WORK/cases/$1
+  rm -rf "$CASE"
+  mkdir -p "$CASE"
+  if timeout 300 unshare -m --propagation private \
+    sh -c '. "$SYSTEST_LIB"; . "$SYSTEST_GROUP_FILE"; case_enter "$1" "$2"' \
+    sh "$CASE" "$2" >"$CASE/log" 2>&1; then
+    passed=$((passed + 1))
+    echo "PASS $1"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $1"
+    sed 's/^/    /' "$CASE/log"
+  fi
+}
+
+case_enter() {
+  CASE=$1
+  mount -t tmpfs -o mode=1777 tmpfs /tmp
+  mkdir -p "$CASE/ov/etc-up" "$CASE/ov/etc-work" "$CASE/ov/share-up" "$CASE/ov/share-work"
+  mount -t overlay overlay -o "lowerdir=/etc,upperdir=$CASE/ov/etc-up,workdir=$CASE/ov/etc-work" /etc
+  mount -t overlay overlay \
+    -o "lowerdir=/usr/share,upperdir=$CASE/ov/share-up,workdir=$CASE/ov/share-work" /usr/share
+  mkdir -p /usr/share/applications
+  give_hosts "$GOOD_HOSTS"
+  give_entry "$GOOD_ENTRY"
+  chmod 755 "$CASE"
+  case_failed=0
+  command -v "$2" >/dev/null || { echo "no case called $2"; exit 1; }
+  "$2"
+  [ -f "$CASE/status" ] || fail "the program never ran"
+  exit "$case_failed"
+}
+
+summary() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+# ---- inside a case ----
+
+give_hosts() { printf '%s' "$1" >/etc/hosts && chmod 644 /etc/hosts; }
+give_entry() { printf '%s' "$1" >"$ENTRY" && chmod 644 "$ENTRY"; }
+
+as_user() {  # as_user USER command...: runs a command as USER
+  user=$1
+  shift
+  setpriv --reuid="$user" --regid="$user" --init-groups env HOME=/nonexistent SHELL=/bin/sh "$@"
+}
+
+# run_tool [--as USER] [--lang L] [--report PATH] [--wrap "CMD"]: runs the
+# program (never longer than two minutes: a hang is a failure) and keeps its
+# status, stdout, stderr and report in $CASE.
+run_tool() {
+  user=root lang=en report=/tmp/report.html wrap=
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --as) user=$2 ;;
+      --lang) lang=$2 ;;
+      --report) report=$2 ;;
+      --wrap) wrap=$2 ;;
+    esac
+    shift 2
+  done
+  rm -f "$CASE/report.html"
+  if [ "$user" = root ]; then
+    # shellcheck disable=SC2086
+    timeout 120 $wrap "$CHECKTOOL_BIN" --path "$report" --lang "$lang" >"$CASE/stdout" 2>"$CASE/stderr"
+  else
+    # shellcheck disable=SC2086
+    timeout 120 setpriv --reuid="$user" --regid="$user" --init-groups \
+      env HOME=/nonexistent SHELL=/bin/sh $wrap "$CHECKTOOL_BIN" --path "$report" --lang "$lang" \
+      >"$CASE/stdout" 2>"$CASE/stderr"
+  fi
+  echo $? >"$CASE/status"
+  [ ! -f "$report" ] || cp "$report" "$CASE/report.html"
+}
+
+# wrapper NAME SHELL-LINE: a script in $CASE that runs SHELL-LINE and then
+# the command it is given; its path is printed, for run_tool --wrap.
+wrapper() {
+  printf '#!/bin/sh\n%s\nexec "$@"\n' "$2" >"$CASE/$1"
+  chmod 755 "$CASE/$1"
+  echo "$CASE/$1"
+}
+
+fail() {
+  echo "  $*"
+  case_failed=1
+}
+
+# same WHAT EXPECTED-TEXT FILE
+same() {
+  printf '%s' "$2" >"$CASE/expected"
+  if ! cmp -s "$CASE/expected" "$3"; then
+    fail "$1 differs (expected, then actual):"
+    diff "$CASE/expected" "$3" 2>&1 | head -n 20 | sed 's/^/    /'
+  fi
+}
+
+cells() {
+  case $1 in
+    correct) printf '%s\n' '<td id=textcenter width="100"><font color="#008000">Correct</font></td>' \
+      '<td id=textcenter></td>' '<td id=textcenter width="100"></td>' ;;
+    repaired) printf '%s\n' '<td id=textcenter width="100"><font color="red">Error</font></td>' \
+      '<td id=textcenter width="100"><font color="#008000">Success</font></td>' \
+      '<td id=textcenter width="100"></td>' ;;
+    failed) printf '%s\n' '<td id=textcenter width="100"><font color="red">Error</font></td>' \
+      '<td id=textcenter width="100"><font color="red">Defeated</font></td>' \
+      '<td id=textcenter width="100"></td>' ;;
+    internal) printf '%s\n' '<td id=textcenter width="100"><font color="red">Error</font></td>' \
+      '<td id=textcenter width="100"><font color="red">Defeated</font></td>' \
+      '<td id=textcenter width="100">Internal error</td>' ;;
+  esac
+}
+
+report_text() {  # report_text HOSTS-CELLS SETUP-CELLS
+  printf '%s\n' '<table border="1" align="center" cellspacing="0" cellpadding="8">' '<tr>' \
+    '<th id=textcenter>Name</th>' '<th id=textcenter>Check result</th>' \
+    '<th id=textcenter>Repair result</th>' '<th id=textcenter>Comment</th>' '<tr>' \
+    '<td width="180">Domain Name</td>'
+  cells "$1"
+  printf '%s\n' '</tr>' '<tr>' '<td width="180">App Setup</td>'
+  cells "$2"
+  printf '%s\n' '</tr>' '</table><br/>'
+}
+
+# expect_run STATUS STDOUT HOSTS-CELLS SETUP-CELLS: the outcome of run_tool.
+expect_run() {
+  [ "$(cat "$CASE/status")" = "$1" ] || fail "exit status $(cat "$CASE/status"), expected $1"
+  same "stdout" "$2" "$CASE/stdout"
+  if [ -n "$3" ]; then
+    same "report" "$(report_text "$3" "$4")
+" "$CASE/report.html"
+  fi
+}
+
+expect_hosts() { same "/etc/hosts" "$1" /etc/hosts; }
+expect_entry() { same "the desktop entry" "$1" "$ENTRY"; }

@@ -1,0 +1,33 @@
+#!/bin/sh
+# Whole-program tests of one group against the built program, with the real
+# pkexec, a system bus and polkitd of our own, inside a private mount
+# namespace. Exit 77 (skipped) where that cannot be done.
+# usage: run-group.sh faults|attackers|concurrency|inputs
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${SYSTEST_IN_SANDBOX:-}" != 1 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIPPED: the whole-program tests need root for their mount namespace"
+    exit 77
+  fi
+  if ! unshare -m --propagation private true 2>/dev/null; then
+    echo "SKIPPED: no mount namespaces here"
+    exit 77
+  fi
+  for tool in pkexec dbus-daemon setpriv; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+      echo "SKIPPED: $tool is not installed"
+      exit 77
+    fi
+  done
+  mkdir -p "$SYSTEST_WORK"
+  SYSTEST_IN_SANDBOX=1 SYSTEST_LIB=$here/lib.sh exec unshare -m --propagation private sh "$0" "$@"
+fi
+SYSTEST_GROUP_FILE=$here/group-$1.sh
+export CHECKTOOL_BIN SYSTEST_WORK SYSTEST_LIB SYSTEST_GROUP_FILE SHARED_HOSTS_DIR
+. "$SYSTEST_LIB"
+. "$SYSTEST_GROUP_FILE"
+group_setup || exit 1
+cases
+group_teardown
+summary
