@@ -72,7 +72,7 @@ group_teardown() {
 passed=0
 failed=0
 
-# run_case NAME FUNCTION: runs FUNCTION in a fresh private /tmp, /etc and
+# run_case NAME "FUNCTION [WORD...]": runs FUNCTION in a fresh private /tmp, /etc and
 # /usr/share, with a good hosts file and desktop entry to start from.
 run_case() {
   CASE=$SYSTEST_WORK/cases/$1
@@ -102,8 +102,10 @@ case_enter() {
   give_entry "$GOOD_ENTRY"
   chmod 755 "$CASE"
   case_failed=0
-  command -v "$2" >/dev/null || { echo "no case called $2"; exit 1; }
-  "$2"
+  # shellcheck disable=SC2086
+  set -- $2  # a case is a function, maybe with words to pass it
+  command -v "$1" >/dev/null || { echo "no case called $1"; exit 1; }
+  "$@"
   [ -f "$CASE/status" ] || fail "the program never ran"
   exit "$case_failed"
 }

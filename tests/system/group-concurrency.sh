@@ -1,0 +1,48 @@
+# Concurrency: several runs at once, with a pkexec that takes its time. The
+# runs must take turns: each target ends up exactly corrected, repaired once.
+
+ROUNDS=3
+RUNS=4
+
+concurrent_runs() {  # concurrent_runs USER
+  mkdir -p "$CASE/bin"
+  printf '#!/bin/sh\necho "$*" >>%s/pkexec.log\nsleep 0.5\nexec /usr/bin/pkexec "$@"\n' "$CASE" \
+    >"$CASE/bin/pkexec"
+  chmod 755 "$CASE/bin/pkexec"
+  touch "$CASE/pkexec.log"
+  chmod 666 "$CASE/pkexec.log"
+  round=1
+  while [ "$round" -le "$ROUNDS" ]; do
+    give_hosts "$BROKEN_HOSTS"
+    give_entry "$BROKEN_ENTRY"
+    : >"$CASE/pkexec.log"
+    i=1
+    while [ "$i" -le "$RUNS" ]; do
+      setpriv --reuid="$1" --regid="$1" --init-groups env PATH="$CASE/bin:$PATH" SHELL=/bin/sh \
+        timeout 120 "$CHECKTOOL_BIN" --path "/tmp/report-$i.html" --lang en \
+        >"$CASE/stdout-$i" 2>&1 &
+      i=$((i + 1))
+    done
+    wait
+    echo 0 >"$CASE/status"
+    expect_hosts "$GOOD_HOSTS"
+    expect_entry "$GOOD_ENTRY"
+    successes=$(cat /tmp/report-*.html | grep -c 'Success')
+    reports=$(ls /tmp/report-*.html | wc -l)
+    moves=$(wc -l <"$CASE/pkexec.log")
+    [ "$reports" -eq "$RUNS" ] || fail "round $round: $reports reports"
+    [ "$successes" -eq 2 ] || fail "round $round: $successes repairs reported, expected 2"
+    [ "$moves" -eq 2 ] || fail "round $round: pkexec ran $moves times, expected 2"
+    if grep -l 'Defeated' /tmp/report-*.html; then fail "round $round: a repair failed"; fi
+    rm -f /tmp/report-*.html
+    round=$((round + 1))
+  done
+}
+
+runs_by_root() { concurrent_runs root; }
+runs_by_alice() { concurrent_runs alice; }
+
+cases() {
+  run_case runs_by_root runs_by_root
+  run_case runs_by_alice runs_by_alice
+}
