@@ -21,6 +21,13 @@ struct RunResult {
 
 std::string Quote(const std::string& s) { return NSCheckerTool::QuoteForShell(s); }
 
+// The program under test: the one built beside the tests, or another one
+// (an installed package, say) named by CHECKTOOL_BIN.
+std::string Program() {
+  const char* bin = std::getenv("CHECKTOOL_BIN");
+  return bin != nullptr && *bin != '\0' ? bin : CHECKTOOL_BIN;
+}
+
 const char kHeader[] =
     "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n<tr>\n"
     "<th id=textcenter>Name</th>\n<th id=textcenter>Check result</th>\n"
@@ -74,7 +81,7 @@ class CommandLineTest : public TempDirTest {
   // Runs the program with args, without any sandbox: only for runs that stop
   // before the checks.
   RunResult RunPlain(const std::vector<std::string>& args) {
-    std::string command = Quote(CHECKTOOL_BIN);
+    std::string command = Quote(Program());
     for (const std::string& arg : args) {
       command += " " + Quote(arg);
     }
@@ -103,7 +110,7 @@ class CommandLineTest : public TempDirTest {
         "lowerdir=/usr/share,upperdir=$D/ov/share-up,workdir=$D/ov/share-work /usr/share\n"
         "mkdir -p /usr/share/applications\n" +
         prepare + "\nset +e\nexport FAKE_PKEXEC_SANDBOXED=1\nunset FAKE_PKEXEC_ROOT\n" + wrapper +
-        " " + Quote(CHECKTOOL_BIN);
+        " " + Quote(Program());
     for (const std::string& arg : args) {
       script += " " + Quote(arg);
     }
