@@ -94,7 +94,7 @@ for lang in en cs; do
     page "$out/$name.report.html" "$out/$name.html"
     # shellcheck disable=SC2086
     timeout 120 "$browser" $flags --dump-dom "file://$out/$name.html" >"$out/$name.dom" 2>"$out/$name.log"
-    got=$(sed -n 's/.*<pre id="verdict">VERDICT\(.*\)END<\/pre>.*/\1/p' "$out/$name.dom")
+    got=$(sed -n 's/.*<pre id="verdict"[^>]*>VERDICT\(.*\)END<\/pre>.*/\1/p' "$out/$name.dom")
     header=$(printf '"TH:%s","TH:%s","TH:%s","TH:%s"' "$(word "$lang" 1)" "$(word "$lang" 2)" \
       "$(word "$lang" 3)" "$(word "$lang" 4)")
     want=$(printf '{"tables":1,"rows":[[%s],["TD:%s",%s],["TD:%s",%s]],"colours":[%s,%s]}' \
