@@ -34,18 +34,22 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetCfg(const pugi::xml_node& li
 EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlFile,
                                                          const std::string& exec,
                                                          std::string& curExec) {
-  std::string file;
-  if (NSCheckerTool::ReadWholeFile(urlFile, file) != NSCheckerTool::ReadResult::Ok) {
+  std::string text;
+  if (NSCheckerTool::ReadWholeFile(urlFile, text) != NSCheckerTool::ReadResult::Ok) {
     m_bUrlFileUnreadable = true;
     return EmSetupInitFailed;
   }
   m_bUrlFileUnreadable = false;
-  m_strUrlFileContent.clear();
-  m_strUrlFileContent.reserve(file.size() + exec.size() + 8);
+  return RebuildEntry(text, exec, curExec, m_strUrlFileContent) ? EmSetupOk : EmSetupInitFailed;
+}
 
-  EmSetupCheckerState result = EmSetupInitFailed;
-  const char* p = file.data();
-  const char* const end = p + file.size();
+bool LinuxAssociatedSetupChecker::RebuildEntry(const std::string& text, const std::string& exec,
+                                               std::string& curExec, std::string& rebuilt) {
+  rebuilt.clear();
+  rebuilt.reserve(text.size() + exec.size() + 8);
+  bool found = false;
+  const char* p = text.data();
+  const char* const end = p + text.size();
   while (p < end) {
     const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
     const char* lineEnd = newline ? newline : end;
@@ -54,19 +58,19 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlF
       // The key and the byte after it ("=") are skipped; a bare "Exec" has
       // no command at all.
       curExec.assign(length > 5 ? p + 5 : lineEnd, lineEnd);
-      m_strUrlFileContent += "Exec=";
-      m_strUrlFileContent += exec;
-      result = EmSetupOk;
+      rebuilt += "Exec=";
+      rebuilt += exec;
+      found = true;
     } else {
-      m_strUrlFileContent.append(p, length);
+      rebuilt.append(p, length);
     }
-    m_strUrlFileContent += '\n';
+    rebuilt += '\n';
     p = newline ? newline + 1 : end;
   }
-  if (result != EmSetupOk) {
-    m_strUrlFileContent += "Exec=" + exec + "\n";
+  if (!found) {
+    rebuilt += "Exec=" + exec + "\n";
   }
-  return result;
+  return found;
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::Check() {

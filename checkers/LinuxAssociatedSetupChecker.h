@@ -28,6 +28,12 @@ class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
   // builds m_strUrlFileContent; 0, or 3 when unreadable or without Exec line.
   EmSetupCheckerState GetExec(const std::string& urlFile, const std::string& exec,
                               std::string& curExec);
+  // The entry's text with every line that begins with "Exec" set to
+  // "Exec=" + exec (and such a line added when there is none), each line
+  // ending in "\n". curExec receives the command of the last such line.
+  // True when the text had one.
+  static bool RebuildEntry(const std::string& text, const std::string& exec, std::string& curExec,
+                           std::string& rebuilt);
   // Writes m_strUrlFileContent to tmpPath; 0 or 2.
   EmSetupCheckerState WriteTmpUrlFile(const std::string& tmpPath);
   // Runs "pkexec mv <tmpPath> <target>"; 0 or 2.
