@@ -16,6 +16,8 @@ enum [[nodiscard]] EmSetupCheckerState : int{
 class AssociatedSetupChecker {
  public:
   virtual ~AssociatedSetupChecker();
+  AssociatedSetupChecker(const AssociatedSetupChecker&) = delete;
+  AssociatedSetupChecker& operator=(const AssociatedSetupChecker&) = delete;
 
   // Takes the entry's path and command from the setup section and reads the
   // entry.
@@ -30,6 +32,4 @@ class AssociatedSetupChecker {
 
  protected:
   AssociatedSetupChecker();
-  AssociatedSetupChecker(const AssociatedSetupChecker&) = delete;
-  AssociatedSetupChecker& operator=(const AssociatedSetupChecker&) = delete;
 };

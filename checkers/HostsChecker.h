@@ -24,6 +24,8 @@ enum [[nodiscard]] EmHostsCheckerState : int{
 class HostsChecker {
  public:
   virtual ~HostsChecker();
+  HostsChecker(const HostsChecker&) = delete;
+  HostsChecker& operator=(const HostsChecker&) = delete;
 
   // Reads the expected entries from the hosts section; 2 when it is missing.
   virtual EmHostsCheckerState Init(const pugi::xml_node& section);
@@ -54,8 +56,6 @@ class HostsChecker {
 
  protected:
   HostsChecker();
-  HostsChecker(const HostsChecker&) = delete;
-  HostsChecker& operator=(const HostsChecker&) = delete;
 
   // Builds m_strHostsContent from the file's text; true when a line needed
   // repair or an entry is missing. With onlyNamingLines, only lines that

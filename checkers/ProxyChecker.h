@@ -12,6 +12,8 @@ enum [[nodiscard]] EmProxyCheckerState : int{
 class ProxyChecker {
  public:
   virtual ~ProxyChecker();
+  ProxyChecker(const ProxyChecker&) = delete;
+  ProxyChecker& operator=(const ProxyChecker&) = delete;
 
   // Ignores the section; always 0.
   virtual EmProxyCheckerState Init(const pugi::xml_node& section);
@@ -23,6 +25,4 @@ class ProxyChecker {
 
  protected:
   ProxyChecker();
-  ProxyChecker(const ProxyChecker&) = delete;
-  ProxyChecker& operator=(const ProxyChecker&) = delete;
 };

@@ -14,10 +14,11 @@
 
 namespace {
 
-// The one line the program ever prints goes to standard output.
+// The one line the program ever prints goes to standard output; if that
+// fails there is nobody left to tell.
 void Say(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  (void)std::fwrite(text.data(), 1, text.size(), stdout);
+  (void)std::fflush(stdout);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ RunLock::RunLock(const std::string& path, int waitMs) {
         break;
       }
       struct timespec pause {
-        0, 20 * 1000 * 1000
+        0, 20L * 1000 * 1000
       };
       ::nanosleep(&pause, nullptr);
     }

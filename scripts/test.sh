@@ -1,17 +1,31 @@
 #!/bin/sh
 # Builds and runs every test: once optimised with warnings as errors, once
-# under AddressSanitizer and UndefinedBehaviorSanitizer. Tests that run the
-# whole program do so in a private mount namespace and are skipped (not
-# passed) where that is not possible. The whole-program tests use the real
-# pkexec with a system bus and polkitd of their own.
+# under AddressSanitizer and UndefinedBehaviorSanitizer; the command-line
+# tests under valgrind; clang-tidy; each fuzz target for a minute; and the
+# Debian package, built, linted, installed, tested and removed.
+# Tests that run the whole program do so in a private mount namespace (with
+# the real pkexec and a system bus and polkitd of their own) and are skipped,
+# not passed, where that is not possible.
 set -eu
 cd "$(dirname "$0")/.."
-# pkexec, polkitd and a system bus for the whole-program tests, which start
-# their own inside a private mount namespace.
 sh scripts/install-deps.sh cmake g++ make libpugixml-dev libgtest-dev util-linux mount passwd man-db \
-  pkexec polkitd dbus-daemon dbus-system-bus-common chromium fonts-wqy-microhei dpkg-dev lintian
+  pkexec polkitd dbus-daemon dbus-system-bus-common chromium fonts-wqy-microhei dpkg-dev lintian \
+  clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
 cmake --workflow --preset ci
 cmake --workflow --preset asan
+
+# The program's command-line tests once more, with the program under valgrind.
+CHECKTOOL_REAL_BIN=$(pwd)/build/ci/checktool/checktool CHECKTOOL_BIN=$(pwd)/scripts/valgrind-checktool.sh \
+  build/ci/checktool/tests/checktool_test --gtest_filter='CommandLineTest.*'
+
+# Static analysis: no finding may be left (.clang-tidy lists the checks).
+run-clang-tidy-14 -quiet -p build/ci -j "$(nproc)" \
+  "^$(pwd)/(common|checkers|checktool|testsupport|tests)/.*\.cpp\$" >build/clang-tidy.log 2>&1 ||
+  { grep -E 'error:|warning:' build/clang-tidy.log; exit 1; }
+echo "clang-tidy: no findings"
+
+# Every fuzz target for a minute; any finding fails.
+sh scripts/fuzz.sh 60
 
 # The Debian package: built, checked by lintian (errors fail), installed on
 # this machine, its installed program put through the command-line tests
