@@ -57,31 +57,29 @@ bool ClientCheckTool::LoadProxy(const pugi::xml_document& doc) {
   return m_pProxyChecker->Init(doc.child("proxy")) == EmProxyOk;
 }
 
-std::string ClientCheckTool::CheckHosts() {
-  EmHostsCheckerState repair = EmHostsOk;
-  const EmHostsCheckerState check = m_pHostsChecker->Check();
-  if (check == EmHostsNeedRepair) {
-    repair = m_pHostsChecker->Repair();
+// One row: check, repair only on code 1, render the pair of codes with the
+// family's own status-cell operation.
+template <typename Checker, typename Code>
+std::string ClientCheckTool::CheckRow(Checker* checker, int labelId,
+                                      std::string (ClientCheckTool::*cells)(Code, Code)) {
+  Code repair = static_cast<Code>(0);
+  const Code check = checker->Check();
+  if (check == 1) {
+    repair = checker->Repair();
   }
-  return Row(31, GetHostsMsgByCode(check, repair));
+  return Row(labelId, (this->*cells)(check, repair));
+}
+
+std::string ClientCheckTool::CheckHosts() {
+  return CheckRow(m_pHostsChecker, 31, &ClientCheckTool::GetHostsMsgByCode);
 }
 
 std::string ClientCheckTool::CheckSetup() {
-  EmSetupCheckerState repair = EmSetupOk;
-  const EmSetupCheckerState check = m_pSetupChecker->Check();
-  if (check == EmSetupNeedRepair) {
-    repair = m_pSetupChecker->Repair();
-  }
-  return Row(30, GetSetupMsgByCode(check, repair));
+  return CheckRow(m_pSetupChecker, 30, &ClientCheckTool::GetSetupMsgByCode);
 }
 
 std::string ClientCheckTool::CheckProxy() {
-  EmProxyCheckerState repair = EmProxyOk;
-  const EmProxyCheckerState check = m_pProxyChecker->Check();
-  if (check == EmProxyNeedRepair) {
-    repair = m_pProxyChecker->Repair();
-  }
-  return Row(32, GetProxyMsgByCode(check, repair));
+  return CheckRow(m_pProxyChecker, 32, &ClientCheckTool::GetProxyMsgByCode);
 }
 
 std::string ClientCheckTool::CheckCertificate() { return std::string(); }

@@ -53,6 +53,9 @@ class ClientCheckTool {
   std::string m_strLan;
 
  private:
+  template <typename Checker, typename Code>
+  std::string CheckRow(Checker* checker, int labelId,
+                       std::string (ClientCheckTool::*cells)(Code, Code));
   std::string StatusCells(int check, int repair) const;
   std::string Row(int labelId, const std::string& cells) const;
 };

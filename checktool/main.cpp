@@ -5,7 +5,7 @@
 // wrong through "pkexec mv", and writes an HTML table report.
 #include "checktool/ClientCheckTool.h"
 #include "checktool/DefaultConfig.h"
-#include "checktool/ReportFile.h"
+#include "common/FileIO.h"
 #include "common/RunLock.h"
 
 #include <cstdio>
@@ -53,7 +53,7 @@ int main(int argc, char* argv[]) {
     report = tool.Check();
   }
 
-  if (!WriteReportFile(reportPath, report)) {
+  if (!NSCheckerTool::WriteWholeFile(reportPath, report)) {
     Say("Can't write " + reportPath + "\n");
     return -1;
   }

@@ -98,6 +98,19 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t 
   return ReadResult::Ok;
 }
 
+bool WriteWholeFile(const std::string& path, const std::string& text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return false;
+  }
+  bool ok = WriteAll(fd, text);
+  // A full disk or a quota may show only when the file is closed.
+  if (::close(fd) != 0) {
+    ok = false;
+  }
+  return ok;
+}
+
 bool WriteRepairFile(const std::string& tmpPath, const std::string& content,
                      const std::string& target) {
   if (RunLock::CurrentState() == RunLock::State::Missed) {

@@ -17,6 +17,10 @@ enum class ReadResult : int {
 // more bytes, so that small edits need no second buffer.
 ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t slack = 0);
 
+// Creates or truncates path (mode 0666 less the umask) and writes text; true
+// only when every byte was written and the file closed cleanly.
+bool WriteWholeFile(const std::string& path, const std::string& text);
+
 // Writes the file that a repair then moves over target. The file is created
 // afresh at tmpPath: never through a symbolic link and never into an entry
 // that this call did not create; whatever stands at tmpPath already is
