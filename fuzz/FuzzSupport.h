@@ -26,7 +26,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
 
 inline void Require(bool ok, const char* what) {
   if (!ok) {
-    std::fprintf(stderr, "property broken: %s\n", what);
+    (void)std::fprintf(stderr, "property broken: %s\n", what);  // about to abort anyway
     std::abort();
   }
 }
