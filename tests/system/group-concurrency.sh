@@ -18,8 +18,7 @@ concurrent_runs() {  # concurrent_runs USER
     : >"$CASE/pkexec.log"
     i=1
     while [ "$i" -le "$RUNS" ]; do
-      setpriv --reuid="$1" --regid="$1" --init-groups env PATH="$CASE/bin:$PATH" SHELL=/bin/sh \
-        timeout 120 "$CHECKTOOL_BIN" --path "/tmp/report-$i.html" --lang en \
+      as_user "$1" env PATH="$CASE/bin:$PATH" timeout 120 "$CHECKTOOL_BIN" --path "/tmp/report-$i.html" --lang en \
         >"$CASE/stdout-$i" 2>&1 &
       i=$((i + 1))
     done

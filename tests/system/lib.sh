@@ -146,8 +146,7 @@ run_tool() {
     timeout 120 $wrap "$CHECKTOOL_BIN" --path "$report" --lang "$lang" >"$CASE/stdout" 2>"$CASE/stderr"
   else
     # shellcheck disable=SC2086
-    timeout 120 setpriv --reuid="$user" --regid="$user" --init-groups \
-      env HOME=/nonexistent SHELL=/bin/sh $wrap "$CHECKTOOL_BIN" --path "$report" --lang "$lang" \
+    as_user "$user" timeout 120 $wrap "$CHECKTOOL_BIN" --path "$report" --lang "$lang" \
       >"$CASE/stdout" 2>"$CASE/stderr"
   fi
   echo $? >"$CASE/status"
