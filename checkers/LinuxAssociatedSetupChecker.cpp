@@ -100,7 +100,5 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::WriteTmpUrlFile(const std::stri
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::ReplaceUrlFile(const std::string& target,
                                                                 const std::string& tmpPath) {
-  return NSCheckerTool::System(NSCheckerTool::MoveCommand(tmpPath, target)) == 0
-             ? EmSetupOk
-             : EmSetupRepairFailed;
+  return NSCheckerTool::InstallRepairFile(tmpPath, target) ? EmSetupOk : EmSetupRepairFailed;
 }

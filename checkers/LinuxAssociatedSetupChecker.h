@@ -5,7 +5,7 @@
 #include <string>
 
 // Checks the Exec line of the client's URL-handler desktop entry and installs
-// a corrected entry through "pkexec mv". The entry is read once, by Init;
+// a corrected entry through "pkexec /bin/cp". The entry is read once, by Init;
 // Check and Repair work on what Init kept.
 class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
  public:
@@ -18,7 +18,7 @@ class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
   // 0 when the found command equals the configured one, 1 when it differs,
   // 3 when the entry could not be read (there is nothing sound to install).
   EmSetupCheckerState Check() override;
-  // 0 when the rebuilt entry was written and moved into place, else 2.
+  // 0 when the rebuilt entry was written and copied into place, else 2.
   EmSetupCheckerState Repair() override;
 
   // Copies key and data of the linux element's first child; 3 for a null node.
@@ -36,7 +36,7 @@ class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
                            std::string& rebuilt);
   // Writes m_strUrlFileContent to tmpPath; 0 or 2.
   EmSetupCheckerState WriteTmpUrlFile(const std::string& tmpPath);
-  // Runs "pkexec mv <tmpPath> <target>"; 0 or 2.
+  // Runs "pkexec /bin/cp <tmpPath> <target>" and removes tmpPath; 0 or 2.
   EmSetupCheckerState ReplaceUrlFile(const std::string& target, const std::string& tmpPath);
 
  protected:

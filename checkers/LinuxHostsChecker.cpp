@@ -24,8 +24,7 @@ EmHostsCheckerState LinuxHostsChecker::WriteTmpHostsFile(const std::string& tmpP
 
 EmHostsCheckerState LinuxHostsChecker::ReplaceHosts(const std::string& target,
                                                     const std::string& tmpPath) {
-  // Only the move is privileged; pkexec asks the user through polkit.
-  return NSCheckerTool::System(NSCheckerTool::MoveCommand(tmpPath, target)) == 0
-             ? EmHostsOk
-             : EmHostsRepairFailed;
+  // Only the copy into the hosts file is privileged; pkexec asks the user
+  // through polkit.
+  return NSCheckerTool::InstallRepairFile(tmpPath, target) ? EmHostsOk : EmHostsRepairFailed;
 }

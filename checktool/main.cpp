@@ -2,12 +2,14 @@
 //
 // Checks that the hosts file maps the client's local domain and that the
 // client's URL-handler desktop entry runs the right command, repairs what is
-// wrong through "pkexec mv", and writes an HTML table report.
+// wrong through "pkexec /bin/cp", and writes an HTML table report.
 #include "checktool/ClientCheckTool.h"
 #include "checktool/DefaultConfig.h"
 #include "common/FileIO.h"
+#include "common/NSCheckerTool.h"
 #include "common/RunLock.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +21,17 @@ namespace {
 void Say(const std::string& text) {
   (void)std::fwrite(text.data(), 1, text.size(), stdout);
   (void)std::fflush(stdout);
+}
+
+// Ends the process by signal, as a command interrupted by it would end, so
+// that whoever started us sees the interrupt rather than a normal exit.
+void DieBy(int signal) {
+  (void)std::signal(signal, SIG_DFL);  // a known signal: cannot fail
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  (void)sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  (void)std::raise(signal);
 }
 
 }  // namespace
@@ -53,9 +66,14 @@ int main(int argc, char* argv[]) {
     report = tool.Check();
   }
 
-  if (!NSCheckerTool::WriteWholeFile(reportPath, report)) {
+  const bool written = NSCheckerTool::WriteWholeFile(reportPath, report);
+  if (!written) {
     Say("Can't write " + reportPath + "\n");
-    return -1;
   }
-  return 0;
+  // A Ctrl-C during a repair stopped the repairs; the report says which
+  // failed, and then we end the way the interrupted command did.
+  if (const int signal = NSCheckerTool::InterruptSignal()) {
+    DieBy(signal);
+  }
+  return written ? 0 : -1;
 }

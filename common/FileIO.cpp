@@ -1,5 +1,6 @@
 #include "common/FileIO.h"
 
+#include "common/NSCheckerTool.h"
 #include "common/RunLock.h"
 
 #include <fcntl.h>
@@ -11,6 +12,25 @@
 namespace NSCheckerTool {
 
 namespace {
+
+// The repair file this process created last, so that only that file is ever
+// removed from the shared temporary directory.
+struct RepairFile {
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+RepairFile s_repairFile;
+
+// Removes the repair file at path if it is still the one we created.
+void RemoveRepairFile(const std::string& path) {
+  struct stat st {};
+  if (s_repairFile.path == path && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      st.st_dev == s_repairFile.dev && st.st_ino == s_repairFile.ino) {
+    ::unlink(path.c_str());  // a failure leaves a file only we and root may touch
+  }
+  s_repairFile = RepairFile();
+}
 
 // Reads until end of file, starting with room for the size fstat gave and
 // growing if the file grows under us.
@@ -113,7 +133,7 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
 
 bool WriteRepairFile(const std::string& tmpPath, const std::string& content,
                      const std::string& target) {
-  if (RunLock::CurrentState() == RunLock::State::Missed) {
+  if (RunLock::CurrentState() == RunLock::State::Missed || InterruptSignal() != 0) {
     return false;
   }
   mode_t mode = 0644;
@@ -125,16 +145,42 @@ bool WriteRepairFile(const std::string& tmpPath, const std::string& content,
   if (fd < 0) {
     return false;
   }
-  // fchmod is not subject to the umask, so a umask of 077 cannot leave the
-  // replaced system file unreadable to other users.
-  bool ok = WriteAll(fd, content) && ::fchmod(fd, mode) == 0;
+  struct stat made {};
+  // fchmod is not subject to the umask, so a umask of 077 cannot leave a
+  // hosts file created from it unreadable to other users.
+  bool ok = ::fstat(fd, &made) == 0 && WriteAll(fd, content) && ::fchmod(fd, mode) == 0;
   if (::close(fd) != 0) {
     ok = false;
   }
   if (!ok) {
-    ::unlink(tmpPath.c_str());  // our own file: an incomplete one is never moved
+    ::unlink(tmpPath.c_str());  // our own file: an incomplete one is never copied
+    return false;
   }
-  return ok;
+  s_repairFile = RepairFile{tmpPath, made.st_dev, made.st_ino};
+  return true;
+}
+
+bool InstallRepairFile(const std::string& tmpPath, const std::string& target) {
+  struct stat st {};
+  // Only a target that does not exist at all is created; a dangling link is
+  // left to cp, which refuses to write through it.
+  const bool missing = ::lstat(target.c_str(), &st) != 0 && errno == ENOENT;
+  const bool copied = System(CopyCommand(tmpPath, target, missing)) == 0;
+  // Whatever the outcome: a leftover in the sticky /tmp would make every
+  // other user's repair fail until /tmp is cleaned.
+  RemoveRepairFile(tmpPath);
+  if (!copied) {
+    return false;
+  }
+  // The report must not say Success for a text that is not on disk yet.
+  // Linux allows fsync on a descriptor opened for reading only.
+  int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    return false;
+  }
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);  // read-only: nothing to lose on close
+  return synced;
 }
 
 }  // namespace NSCheckerTool

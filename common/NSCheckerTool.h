@@ -9,8 +9,19 @@
 namespace NSCheckerTool {
 
 // Runs a command line through the shell with SIGCHLD at its default action and
-// returns system()'s raw status: 0 for a clean exit, non-zero otherwise.
+// returns system()'s raw status: 0 for a clean exit, non-zero otherwise. The
+// shell searches a PATH without empty or relative elements, so nothing is
+// ever run from the working directory. A command that ends by SIGINT or
+// SIGQUIT is remembered (see InterruptSignal).
 int System(const std::string& command);
+
+// SIGINT or SIGQUIT when a command run by System ended by that signal (the
+// user interrupted it), else 0. Once set, no further repair is started.
+int InterruptSignal();
+
+// PATH with its empty and relative elements left out; the system's default
+// path when nothing is left.
+std::string AbsolutePath(const std::string& path);
 
 // The directory for temporary files, without a trailing separator: "/tmp".
 std::string GetOSTempPath();
@@ -19,9 +30,12 @@ std::string GetOSTempPath();
 // characters; a plain path comes back as it stands.
 std::string QuoteForShell(const std::string& path);
 
-// The privileged move of a prepared file over its target:
-// "pkexec mv <from> <to>".
-std::string MoveCommand(const std::string& from, const std::string& to);
+// The privileged copy of a prepared file into its target:
+// "pkexec /bin/cp <from> <to>". Copying into the existing file keeps its
+// owner, mode, ACL, extended attributes, inode and mounts. For a target that
+// does not exist yet, "--preserve=mode" gives the new root-owned file the
+// prepared file's permission bits instead of those of the caller's umask.
+std::string CopyCommand(const std::string& from, const std::string& to, bool targetMissing);
 
 // Paths and directories. Every function that splits a path takes both "/"
 // and "\\" as separators.

@@ -1,23 +1,29 @@
 #!/bin/sh
 # Stand-in for pkexec in tests. It logs its arguments, can be told to refuse,
-# and runs "mv <from> <to>" only where nothing real can be hit: into the
-# test's own directory (FAKE_PKEXEC_ROOT), or onto the system paths when they
-# are private mounts of a sandbox (FAKE_PKEXEC_SANDBOXED).
+# and runs "/bin/cp [--preserve=mode] <from> <to>" only where nothing real
+# can be hit: into the test's own directory (FAKE_PKEXEC_ROOT), or onto the
+# system paths when they are private mounts of a sandbox
+# (FAKE_PKEXEC_SANDBOXED).
 printf '%s\n' "$*" >>"${FAKE_PKEXEC_LOG:-/dev/null}"
 [ -z "$FAKE_PKEXEC_REFUSE" ] || exit 126
-[ "$#" -eq 3 ] && [ "$1" = mv ] || exit 127
-case "$3" in *..*) exit 126 ;; esac
+[ "$1" = /bin/cp ] || exit 127
+case $# in
+  3) to=$3 ;;
+  4) [ "$2" = --preserve=mode ] || exit 127; to=$4 ;;
+  *) exit 127 ;;
+esac
+case "$to" in *..*) exit 126 ;; esac
 [ -z "$FAKE_PKEXEC_DELAY" ] || sleep "$FAKE_PKEXEC_DELAY"
 
 if [ -n "$FAKE_PKEXEC_ROOT" ]; then
-  case "$3" in "$FAKE_PKEXEC_ROOT"/*) exec "$@" ;; esac
+  case "$to" in "$FAKE_PKEXEC_ROOT"/*) exec "$@" ;; esac
 fi
 
 mounted() {
   awk -v m="$1" '$5 == m { found = 1 } END { exit !found }' /proc/self/mountinfo
 }
 if [ -n "$FAKE_PKEXEC_SANDBOXED" ]; then
-  case "$3" in
+  case "$to" in
     /etc/hosts) mounted /etc && exec "$@" ;;
     /usr/share/applications/*) mounted /usr/share && exec "$@" ;;
   esac

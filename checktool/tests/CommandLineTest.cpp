@@ -182,7 +182,7 @@ TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
   EXPECT_EQ("644\n", ReadFile(Path("out/hosts.mode")));
   EXPECT_EQ(kGoodEntry, ReadFile(Path("out/entry")));
-  EXPECT_EQ("mv /tmp/check_hosts_tmp /etc/hosts\n", PkexecLog());
+  EXPECT_EQ("/bin/cp /tmp/check_hosts_tmp /etc/hosts\n", PkexecLog());
 }
 
 TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsExecLine) {
@@ -205,7 +205,8 @@ TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsExecLine) {
       "%u\n",
       ReadFile(Path("out/entry")));
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
-  EXPECT_EQ("mv /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop\n", PkexecLog());
+  EXPECT_EQ("/bin/cp /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop\n",
+            PkexecLog());
 }
 
 TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {

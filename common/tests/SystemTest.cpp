@@ -1,7 +1,13 @@
 #include "common/NSCheckerTool.h"
 #include "testsupport/TestSupport.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 TEST(SystemTest, ReturnsTheRawStatusOfTheShell) {
   struct Case {
@@ -40,12 +46,106 @@ TEST(SystemTest, TempPathIgnoresTheEnvironment) {
   }
 }
 
-TEST(SystemTest, MoveCommandKeepsPlainPathsAsTheyStand) {
-  EXPECT_EQ("pkexec mv /tmp/check_hosts_tmp /etc/hosts",
-            NSCheckerTool::MoveCommand("/tmp/check_hosts_tmp", "/etc/hosts"));
-  EXPECT_EQ("pkexec mv /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop",
-            NSCheckerTool::MoveCommand("/tmp/check_hosts_tmp",
-                                       "/usr/share/applications/tolvane-url.desktop"));
+TEST(SystemTest, CopyCommandKeepsPlainPathsAsTheyStand) {
+  EXPECT_EQ("pkexec /bin/cp /tmp/check_hosts_tmp /etc/hosts",
+            NSCheckerTool::CopyCommand("/tmp/check_hosts_tmp", "/etc/hosts", false));
+  EXPECT_EQ("pkexec /bin/cp /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop",
+            NSCheckerTool::CopyCommand("/tmp/check_hosts_tmp",
+                                       "/usr/share/applications/tolvane-url.desktop", false));
+  EXPECT_EQ("pkexec /bin/cp --preserve=mode /tmp/check_hosts_tmp /etc/hosts",
+            NSCheckerTool::CopyCommand("/tmp/check_hosts_tmp", "/etc/hosts", true));
+}
+
+TEST(SystemTest, PathKeepsOnlyAbsoluteElements) {
+  struct Case {
+    const char* path;
+    const char* clean;
+  } cases[] = {
+      {"/usr/bin:/bin", "/usr/bin:/bin"},
+      {":/usr/bin", "/usr/bin"},
+      {"/usr/bin:", "/usr/bin"},
+      {"/usr/bin::/bin", "/usr/bin:/bin"},
+      {"bin:./x:/usr/bin:~/bin", "/usr/bin"},
+      {"", "/bin:/usr/bin"},
+      {".", "/bin:/usr/bin"},
+      {":", "/bin:/usr/bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(c.clean, NSCheckerTool::AbsolutePath(c.path));
+  }
+}
+
+// The shell of System never looks in the working directory, and PATH is
+// as it was afterwards.
+TEST(SystemTest, NothingRunsFromTheWorkingDirectory) {
+  char dirTemplate[] = "/tmp/checktool-cwd.XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(dirTemplate));
+  const std::string dir = dirTemplate;
+  const std::string planted = dir + "/planted-cmd";
+  FILE* script = std::fopen(planted.c_str(), "w");
+  ASSERT_NE(nullptr, script);
+  std::fputs("#!/bin/sh\nexit 0\n", script);
+  std::fclose(script);
+  ASSERT_EQ(0, ::chmod(planted.c_str(), 0755));
+  char cwd[4096];
+  ASSERT_NE(nullptr, ::getcwd(cwd, sizeof cwd));
+  ASSERT_EQ(0, ::chdir(dir.c_str()));
+  const char* old = std::getenv("PATH");
+  const std::string kept = old ? old : "";
+  for (const char* path : {"", ":/usr/bin:/bin", "/usr/bin:/bin:", "."}) {
+    SCOPED_TRACE(path);
+    ::setenv("PATH", path, 1);
+    EXPECT_NE(0, NSCheckerTool::System("planted-cmd 2>/dev/null"));
+    EXPECT_EQ(0, NSCheckerTool::System("true"));  // found through the default path
+    EXPECT_STREQ(path, std::getenv("PATH"));
+  }
+  ::setenv("PATH", kept.c_str(), 1);
+  EXPECT_EQ(0, ::chdir(cwd));
+  ::unlink(planted.c_str());
+  ::rmdir(dir.c_str());
+}
+
+// A command ended by SIGINT or SIGQUIT (or a shell reporting so) marks the
+// run as interrupted; other failures do not. Each case runs in a child,
+// since the mark lasts for the process.
+TEST(SystemTest, AnInterruptedCommandIsRemembered) {
+  struct Case {
+    const char* command;
+    int signal;
+  } cases[] = {
+      {"exit 1", 0},
+      {"kill -TERM $$", 0},
+      {"exit 126", 0},
+      {"kill -INT $$", SIGINT},
+      {"kill -QUIT $$", SIGQUIT},
+      {"exit 130", SIGINT},
+      {"exit 131", SIGQUIT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    pid_t child = ::fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+      // As from a terminal, whatever our parent ignored; and no core files.
+      (void)std::signal(SIGINT, SIG_DFL);
+      (void)std::signal(SIGQUIT, SIG_DFL);
+      const struct rlimit noCore {
+        0, 0
+      };
+      (void)::setrlimit(RLIMIT_CORE, &noCore);
+      const int before = NSCheckerTool::InterruptSignal();
+      (void)NSCheckerTool::System(c.command);
+      const int after = NSCheckerTool::InterruptSignal();
+      (void)NSCheckerTool::System("exit 0");  // a later success does not clear it
+      ::_exit(before == 0 && after == c.signal && NSCheckerTool::InterruptSignal() == c.signal
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
 }
 
 TEST(SystemTest, QuotedPathsReachTheCommandUnchanged) {

@@ -5,12 +5,7 @@ ROUNDS=3
 RUNS=4
 
 concurrent_runs() {  # concurrent_runs USER
-  mkdir -p "$CASE/bin"
-  printf '#!/bin/sh\necho "$*" >>%s/pkexec.log\nsleep 0.5\nexec /usr/bin/pkexec "$@"\n' "$CASE" \
-    >"$CASE/bin/pkexec"
-  chmod 755 "$CASE/bin/pkexec"
-  touch "$CASE/pkexec.log"
-  chmod 666 "$CASE/pkexec.log"
+  slow_pkexec=$(logged_pkexec 'sleep 0.5')
   round=1
   while [ "$round" -le "$ROUNDS" ]; do
     give_hosts "$BROKEN_HOSTS"
@@ -18,7 +13,8 @@ concurrent_runs() {  # concurrent_runs USER
     : >"$CASE/pkexec.log"
     i=1
     while [ "$i" -le "$RUNS" ]; do
-      as_user "$1" env PATH="$CASE/bin:$PATH" timeout 120 "$CHECKTOOL_BIN" --path "/tmp/report-$i.html" --lang en \
+      # shellcheck disable=SC2086
+      as_user "$1" $slow_pkexec timeout 120 "$CHECKTOOL_BIN" --path "/tmp/report-$i.html" --lang en \
         >"$CASE/stdout-$i" 2>&1 &
       i=$((i + 1))
     done
@@ -28,10 +24,10 @@ concurrent_runs() {  # concurrent_runs USER
     expect_entry "$GOOD_ENTRY"
     successes=$(cat /tmp/report-*.html | grep -c 'Success')
     reports=$(ls /tmp/report-*.html | wc -l)
-    moves=$(wc -l <"$CASE/pkexec.log")
+    copies=$(pkexec_calls)
     [ "$reports" -eq "$RUNS" ] || fail "round $round: $reports reports"
     [ "$successes" -eq 2 ] || fail "round $round: $successes repairs reported, expected 2"
-    [ "$moves" -eq 2 ] || fail "round $round: pkexec ran $moves times, expected 2"
+    [ "$copies" -eq 2 ] || fail "round $round: pkexec ran $copies times, expected 2"
     if grep -l 'Defeated' /tmp/report-*.html; then fail "round $round: a repair failed"; fi
     rm -f /tmp/report-*.html
     round=$((round + 1))

@@ -2,9 +2,9 @@
 # private mount namespaces: /run, /tmp, /etc and /usr/share are private
 # copies, so the machine's own files are never touched.
 #
-# Environment: CHECKTOOL_BIN (the program), SYSTEST_WORK (a directory outside
-# /tmp for this group), SYSTEST_LIB (this file), SHARED_HOSTS_DIR (sample
-# hosts files).
+# Environment: CHECKTOOL_BIN (the program), SYSTEST_LAUNCH (the launch helper
+# built with the tests), SYSTEST_WORK (a directory outside /tmp for this
+# group), SYSTEST_LIB (this file), SHARED_HOSTS_DIR (sample hosts files).
 
 PRODUCT=local.tolvane.com
 CANON="127.0.0.1            local.tolvane.com"
@@ -73,8 +73,12 @@ passed=0
 failed=0
 
 # run_case NAME "FUNCTION [WORD...]": runs FUNCTION in a fresh private /tmp, /etc and
-# /usr/share, with a good hosts file and desktop entry to start from.
+# /usr/share, with a good hosts file and desktop entry to start from. With
+# SYSTEST_ONLY set to a list of names, only those cases run.
 run_case() {
+  if [ -n "${SYSTEST_ONLY:-}" ]; then
+    case " $SYSTEST_ONLY " in *" $1 "*) ;; *) return 0 ;; esac
+  fi
   CASE=$SYSTEST_WORK/cases/$1
   rm -rf "$CASE"
   mkdir -p "$CASE"
@@ -161,9 +165,30 @@ wrapper() {
   echo "$CASE/$1"
 }
 
+# logged_pkexec [SHELL-LINE]: a pkexec first on PATH that logs its arguments
+# to $CASE/pkexec.log, runs SHELL-LINE and then the real pkexec; prints the
+# wrapper for run_tool --wrap.
+logged_pkexec() {
+  mkdir -p "$CASE/bin"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>%s/pkexec.log\n%s\nexec /usr/bin/pkexec "$@"\n' \
+    "$CASE" "${1:-}" >"$CASE/bin/pkexec"
+  chmod 755 "$CASE/bin/pkexec"
+  : >"$CASE/pkexec.log"
+  chmod 666 "$CASE/pkexec.log"
+  echo "env PATH=$CASE/bin:$PATH"
+}
+
+pkexec_calls() { wc -l <"$CASE/pkexec.log"; }
+
 fail() {
   echo "  $*"
   case_failed=1
+}
+
+no_repair_file_left() {
+  if [ -e /tmp/check_hosts_tmp ] || [ -L /tmp/check_hosts_tmp ]; then
+    fail "/tmp/check_hosts_tmp was left behind"
+  fi
 }
 
 # same WHAT EXPECTED-TEXT FILE

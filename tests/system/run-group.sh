@@ -20,11 +20,15 @@ if [ "${SYSTEST_IN_SANDBOX:-}" != 1 ]; then
       exit 77
     fi
   done
+  if [ ! -x "${SYSTEST_LAUNCH:-}" ]; then
+    echo "SYSTEST_LAUNCH must name the launch helper built with the tests"
+    exit 1
+  fi
   mkdir -p "$SYSTEST_WORK"
   SYSTEST_IN_SANDBOX=1 SYSTEST_LIB=$here/lib.sh exec unshare -m --propagation private sh "$0" "$@"
 fi
 SYSTEST_GROUP_FILE=$here/group-$1.sh
-export CHECKTOOL_BIN SYSTEST_WORK SYSTEST_LIB SYSTEST_GROUP_FILE SHARED_HOSTS_DIR
+export CHECKTOOL_BIN SYSTEST_LAUNCH SYSTEST_WORK SYSTEST_LIB SYSTEST_GROUP_FILE SHARED_HOSTS_DIR
 . "$SYSTEST_LIB"
 . "$SYSTEST_GROUP_FILE"
 group_setup || exit 1
