@@ -9,7 +9,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh cmake g++ make libpugixml-dev libgtest-dev util-linux mount passwd man-db \
-  pkexec polkitd dbus-daemon dbus-system-bus-common chromium fonts-wqy-microhei dpkg-dev lintian \
+  pkexec polkitd dbus-daemon dbus-system-bus-common acl chromium fonts-wqy-microhei dpkg-dev lintian \
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
 cmake --workflow --preset ci
 cmake --workflow --preset asan
@@ -43,7 +43,8 @@ else
   installed=/usr/libexec/tolvane/checktool
   CHECKTOOL_BIN=$installed build/ci/checktool/tests/checktool_test --gtest_filter='CommandLineTest.*' \
     || status=1
-  CHECKTOOL_BIN=$installed SYSTEST_WORK=$(pwd)/build/ci/tests/system/work/installed \
+  CHECKTOOL_BIN=$installed SYSTEST_LAUNCH=$(pwd)/build/ci/testsupport/launch \
+    SYSTEST_WORK=$(pwd)/build/ci/tests/system/work/installed \
     SHARED_HOSTS_DIR=$(cd .. && pwd)/shared/data/hosts sh tests/system/run-group.sh faults || {
     [ $? -eq 77 ] || status=1
   }
