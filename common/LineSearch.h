@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace NSCheckerTool {
+
+// The first place in [from, end) where needle stands, ASCII letters compared
+// without regard to case (other bytes exactly); null when there is none or
+// needle is empty.
+const char* FindIgnoringCase(const char* from, const char* end, const std::string& needle);
+
+// The start offsets, in ascending order and each once, of the lines of text
+// ("\n"-separated; a last line without one counts) that contain any of the
+// needles in the sense of FindIgnoringCase. Empty needles find nothing.
+std::vector<std::size_t> LinesContaining(const std::string& text,
+                                         const std::vector<std::string>& needles);
+
+}  // namespace NSCheckerTool

@@ -1,0 +1,135 @@
+#include "common/LineSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+using NSCheckerTool::FindIgnoringCase;
+using NSCheckerTool::LinesContaining;
+
+namespace {
+
+// The plain reading: every position, every byte, A-Z folded to a-z.
+char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::ptrdiff_t NaiveFind(const std::string& text, std::size_t from, const std::string& needle) {
+  if (needle.empty()) {
+    return -1;
+  }
+  for (std::size_t at = from; at + needle.size() <= text.size(); ++at) {
+    std::size_t i = 0;
+    while (i < needle.size() && Fold(text[at + i]) == Fold(needle[i])) {
+      ++i;
+    }
+    if (i == needle.size()) {
+      return static_cast<std::ptrdiff_t>(at);
+    }
+  }
+  return -1;
+}
+
+std::vector<std::size_t> NaiveLines(const std::string& text,
+                                    const std::vector<std::string>& needles) {
+  std::vector<std::size_t> starts;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find('\n', begin);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    const std::string line = text.substr(begin, end - begin);
+    for (const std::string& needle : needles) {
+      if (NaiveFind(line, 0, needle) >= 0) {
+        starts.push_back(begin);
+        break;
+      }
+    }
+    begin = end + 1;
+  }
+  return starts;
+}
+
+std::ptrdiff_t Find(const std::string& text, std::size_t from, const std::string& needle) {
+  const char* hit = FindIgnoringCase(text.data() + from, text.data() + text.size(), needle);
+  return hit ? hit - text.data() : -1;
+}
+
+}  // namespace
+
+TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
+  const std::string pad(40, 'x');
+  struct Case {
+    std::string text, needle;
+    std::ptrdiff_t at;
+  } cases[] = {
+      {"local.tolvane.com", "local.tolvane.com", 0},
+      {"LOCAL.Tolvane.COM", "local.tolvane.com", 0},
+      {"a local.tolvane.com", "LOCAL.TOLVANE.COM", 2},
+      {pad + "Local.Tolvane.com" + pad, "local.tolvane.com", 40},
+      {pad + "local.tolvane.co", "local.tolvane.com", -1},
+      {pad + "local.tolvane.cOm", "local.tolvane.com", 40},  // the very end
+      {"loc", "local", -1},
+      {"", "a", -1},
+      {"abc", "", -1},
+      // Bit 5 folds more than letters; only A-Z may match their lower case.
+      {pad + "`b", "@b", -1},
+      {pad + "@B", "@b", 40},
+      {pad + "\xc0x", "\xe0x", -1},
+      {pad + "[a{a", "{a", 42},
+      {pad + "1.2.3.4", "1.2.3.4", 40},
+      {pad + "\x11.2", "1.2", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text + " / " + c.needle);
+    EXPECT_EQ(c.at, Find(c.text, 0, c.needle));
+  }
+}
+
+// Random texts over bytes that differ only in bit 5, at every length around
+// the sixteen-byte blocks, against the plain reading.
+TEST(LineSearchTest, AgreesWithAPlainReading) {
+  const char alphabet[] = {'a', 'A', 'b', 'B', '@', '`', '\n', '.', '\xc1', '\xe1'};
+  std::mt19937 random(20261209);
+  auto pick = [&](std::size_t length) {
+    std::string s;
+    for (std::size_t i = 0; i < length; ++i) {
+      s += alphabet[random() % sizeof alphabet];
+    }
+    return s;
+  };
+  int compared = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = pick(random() % 70);
+    std::vector<std::string> needles;
+    for (std::size_t n = 1 + random() % 3; n > 0; --n) {
+      std::string needle = pick(1 + random() % 4);
+      needle.erase(std::remove(needle.begin(), needle.end(), '\n'), needle.end());
+      needles.push_back(needle);
+    }
+    SCOPED_TRACE(::testing::PrintToString(text));
+    for (std::size_t from = 0; from <= text.size(); ++from) {
+      ASSERT_EQ(NaiveFind(text, from, needles[0]), Find(text, from, needles[0]))
+          << "needle " << ::testing::PrintToString(needles[0]) << " from " << from;
+    }
+    ASSERT_EQ(NaiveLines(text, needles), LinesContaining(text, needles));
+    ++compared;
+  }
+  EXPECT_EQ(3000, compared);
+}
+
+TEST(LineSearchTest, LinesAreNamedOnceAndInOrder) {
+  const std::string text =
+      "first line\n"
+      "127.0.0.1 local.tolvane.com LOCAL.tolvane.com\n"  // two hits, one line
+      "\n"
+      "0.0.0.0 b.example\n"
+      "# Local.Tolvane.Com\n"
+      "last without newline b.EXAMPLE";
+  EXPECT_EQ((std::vector<std::size_t>{11, 58, 76, 96}),
+            LinesContaining(text, {"b.example", "local.tolvane.com"}));
+  EXPECT_EQ((std::vector<std::size_t>{}), LinesContaining(text, {"absent"}));
+  EXPECT_EQ((std::vector<std::size_t>{}), LinesContaining(text, {""}));
+  EXPECT_EQ((std::vector<std::size_t>{}), LinesContaining("", {"a"}));
+  EXPECT_EQ((std::vector<std::size_t>{0}), LinesContaining("A", {"a"}));
+}
