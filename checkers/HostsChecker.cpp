@@ -2,13 +2,11 @@
 
 #include "checkers/LinuxHostsChecker.h"
 #include "common/FileIO.h"
+#include "common/LineSearch.h"
 
 #include <algorithm>
 #include <cstring>
-#include <typeinfo>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include <type_traits>
 
 namespace {
 
@@ -26,32 +24,38 @@ constexpr SpaceTable kSpaces;
 
 inline bool IsSpace(char c) { return kSpaces.space[static_cast<unsigned char>(c)]; }
 
-// The first occurrence of needle in [from, end), or null. Where SSE2 is there,
-// sixteen positions at a time are tested for the needle's first and last
-// bytes, and only those that match both are compared whole: far faster than
-// memmem on the long texts of blocklist hosts files.
-const char* FindBytes(const char* from, const char* end, const std::string& needle) {
-  const std::size_t n = needle.size();
-#ifdef __SSE2__
-  if (n > 0) {
-    const __m128i first = _mm_set1_epi8(needle.front());
-    const __m128i last = _mm_set1_epi8(needle.back());
-    for (; static_cast<std::size_t>(end - from) >= n + 15; from += 16) {
-      const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-      const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 1));
-      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last))));
-      while (mask != 0) {
-        const char* candidate = from + __builtin_ctz(mask);
-        if (std::memcmp(candidate, needle.data(), n) == 0) {
-          return candidate;
-        }
-        mask &= mask - 1;
+inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool SameIgnoringCase(std::string_view a, const std::string& b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+using Expected = std::map<std::string, std::string>;
+
+// The expected domain that name spells, as the resolver compares names:
+// without regard to ASCII letter case. An exact spelling wins over another
+// domain that differs from it only in case.
+Expected::const_iterator DomainSpelledBy(const Expected& expected, std::string_view name) {
+  auto found = expected.end();
+  for (auto it = expected.begin(); it != expected.end(); ++it) {
+    if (SameIgnoringCase(name, it->first)) {
+      if (name == it->first) {
+        return it;
+      }
+      if (found == expected.end()) {
+        found = it;
       }
     }
   }
-#endif
-  return static_cast<const char*>(::memmem(from, end - from, needle.data(), n));
+  return found;
 }
 
 }  // namespace
@@ -59,7 +63,16 @@ const char* FindBytes(const char* from, const char* end, const std::string& need
 HostsChecker::HostsChecker() = default;
 HostsChecker::~HostsChecker() = default;
 
-HostsChecker* HostsChecker::CreateInstance() { return new LinuxHostsChecker(); }
+HostsChecker* HostsChecker::CreateInstance() {
+  // The checker made here judges lines with this class's own CheckError, so
+  // lines that name no expected domain may be passed over unread.
+  static_assert(std::is_same_v<decltype(&LinuxHostsChecker::CheckError),
+                               decltype(&HostsChecker::CheckError)>,
+                "the fast walk over the hosts file needs this class's own CheckError");
+  auto* checker = new LinuxHostsChecker();
+  checker->m_bOnlyNamingLines = true;
+  return checker;
+}
 
 void HostsChecker::DestroyInstance(HostsChecker*& checker) {
   delete checker;
@@ -105,43 +118,19 @@ EmHostsCheckerState HostsChecker::CheckContent() {
       NSCheckerTool::ReadResult::Failed) {
     return EmHostsReadFailed;
   }
-  // Lines may be passed over only when CheckError is our own, which leaves
-  // every line that names no expected domain exactly as it is.
-  const bool ownCheckError = typeid(*this) == typeid(LinuxHostsChecker);
-  return BuildContent(std::move(text), ownCheckError) ? EmHostsNeedRepair : EmHostsOk;
-}
-
-std::vector<std::size_t> HostsChecker::NamingLineStarts(const std::string& text) const {
-  std::vector<std::size_t> starts;
-  const char* const base = text.data();
-  const std::size_t size = text.size();
-  for (const auto& entry : m_mapHosts) {
-    const std::string& domain = entry.first;
-    std::size_t from = 0;
-    while (from < size) {
-      const char* hit = FindBytes(base + from, base + size, domain);
-      if (hit == nullptr) {
-        break;
-      }
-      const std::size_t at = hit - base;
-      const void* before = ::memrchr(base, '\n', at);
-      starts.push_back(before ? static_cast<const char*>(before) - base + 1 : 0);
-      const void* after = std::memchr(base + at, '\n', size - at);
-      from = after ? static_cast<const char*>(after) - base + 1 : size;
-    }
-  }
-  std::sort(starts.begin(), starts.end());
-  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  return starts;
+  return BuildContent(std::move(text), m_bOnlyNamingLines) ? EmHostsNeedRepair : EmHostsOk;
 }
 
 bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
   std::map<std::string, bool> seen;
-  bool scannable = m_mapHosts.size() <= kMaxScannedDomains;
+  std::vector<std::string> domains;
   for (const auto& entry : m_mapHosts) {
     seen.emplace(entry.first, false);
-    scannable = scannable && !entry.first.empty();
+    domains.push_back(entry.first);
   }
+  // Each domain is one search through the text; with many, reading every
+  // line once is faster.
+  const bool scannable = domains.size() <= kMaxScannedDomains;
 
   // The corrected text is the file's text with a few lines replaced: judge
   // the lines, keeping only the replacements, then apply them.
@@ -170,7 +159,7 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
                    : size;
   };
   if (onlyNamingLines && scannable) {
-    for (const std::size_t begin : NamingLineStarts(text)) {
+    for (const std::size_t begin : NSCheckerTool::LinesContaining(text, domains)) {
       judge(begin, lineEnd(begin));
     }
   } else {
@@ -221,10 +210,85 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
   return changed;
 }
 
+bool HostsChecker::ReadHostsLine(std::string_view line, HostsLine& out) {
+  out.address = std::string_view();
+  out.names.clear();
+  std::size_t pos = 0;
+  while (pos < line.size() && IsSpace(line[pos])) {
+    ++pos;
+  }
+  if (pos == line.size() || line[pos] == '#') {
+    return false;
+  }
+  const std::size_t end = std::min(line.find('#', pos), line.size());
+  bool first = true;
+  while (pos < end) {
+    const std::size_t begin = pos;
+    while (pos < end && !IsSpace(line[pos])) {
+      ++pos;
+    }
+    if (first) {
+      out.address = line.substr(begin, pos - begin);
+      first = false;
+    } else {
+      out.names.push_back(line.substr(begin, pos - begin));
+    }
+    while (pos < end && IsSpace(line[pos])) {
+      ++pos;
+    }
+  }
+  return true;
+}
+
 bool HostsChecker::CheckError(std::string& line, const std::map<std::string, std::string>& expected,
                               std::map<std::string, bool>& seen) {
-  // Work on the trimmed extent of the line without copying it: most lines of
-  // a large hosts file name no expected domain and stay as they are.
+  static thread_local HostsLine s_fields;  // reused: no allocation per line
+  if (!ReadHostsLine(line, s_fields) || s_fields.names.empty()) {
+    return false;
+  }
+  // Which expected domain each name spells, if any.
+  const std::string* domain = nullptr;
+  bool oneDomain = true;
+  bool namesOne = false;
+  for (std::string_view name : s_fields.names) {
+    const auto spelled = DomainSpelledBy(expected, name);
+    if (spelled == expected.end()) {
+      oneDomain = false;
+      continue;
+    }
+    namesOne = true;
+    if (domain == nullptr) {
+      domain = &spelled->first;
+    } else if (*domain != spelled->first) {
+      oneDomain = false;
+    }
+  }
+  if (!namesOne) {
+    return false;  // the line stays exactly as it is
+  }
+
+  const char* const base = line.data();
+  if (!oneDomain) {
+    // Other names share the line: they keep their address, and only the
+    // expected domains go, each with the run of white space before it.
+    std::vector<std::pair<std::size_t, std::size_t>> cuts;
+    for (std::string_view name : s_fields.names) {
+      if (DomainSpelledBy(expected, name) == expected.end()) {
+        continue;
+      }
+      std::size_t from = static_cast<std::size_t>(name.data() - base);
+      while (from > 0 && IsSpace(line[from - 1])) {
+        --from;
+      }
+      cuts.emplace_back(from, static_cast<std::size_t>(name.data() - base) + name.size());
+    }
+    for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+      line.erase(cut->first, cut->second - cut->first);
+    }
+    return true;
+  }
+
+  // Every name spells one expected domain: this line is that domain's entry.
   std::size_t first = 0;
   std::size_t last = line.size();
   while (last > first && IsSpace(line[last - 1])) {
@@ -233,59 +297,19 @@ bool HostsChecker::CheckError(std::string& line, const std::map<std::string, std
   while (first < last && IsSpace(line[first])) {
     ++first;
   }
-  if (first == last || line[first] == '#') {
-    return false;
-  }
-
-  const char* const s = line.data();
-  std::size_t pos = first;
-  while (pos < last && !IsSpace(s[pos])) {
-    ++pos;
-  }
-  const std::size_t addrBegin = first;
-  const std::size_t addrLen = pos - first;
-  while (pos < last && IsSpace(s[pos])) {
-    ++pos;
-  }
-  const std::size_t nameBegin = pos;
-  while (pos < last && !IsSpace(s[pos])) {
-    ++pos;
-  }
-  const std::size_t nameLen = pos - nameBegin;
-  // last is the trimmed end, so anything after the name is a third token.
-  const bool hasExtra = pos < last;
-  if (nameLen == 0) {
-    return false;
-  }
-
-  auto wanted = expected.end();
-  if (expected.size() <= kMaxScannedDomains) {
-    // Few names: compare directly, without building a key for every line.
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-      if (it->first.size() == nameLen &&
-          std::memcmp(it->first.data(), s + nameBegin, nameLen) == 0) {
-        wanted = it;
-        break;
-      }
-    }
-  } else {
-    static thread_local std::string s_strName;  // reused: no allocation per line
-    s_strName.assign(s + nameBegin, nameLen);
-    wanted = expected.find(s_strName);
-  }
-  if (wanted == expected.end()) {
-    return false;
-  }
-
-  bool& accepted = seen[wanted->first];
+  bool& accepted = seen[*domain];
   if (accepted) {
     line = "# " + line.substr(first, last - first);
     return true;
   }
   accepted = true;
-  const std::string& ip = wanted->second;
-  const bool needRepair = hasExtra || line.compare(addrBegin, addrLen, ip) != 0;
-  line = MakeLine(wanted->first, ip);
+  const std::string& ip = expected.find(*domain)->second;
+  const std::string_view name = s_fields.names.front();
+  // last is the trimmed end: anything after the name (an alias spelling, a
+  // comment) ends before it.
+  const bool needRepair = s_fields.address != ip || name != *domain ||
+                          static_cast<std::size_t>(name.data() - base) + name.size() < last;
+  line = MakeLine(*domain, ip);
   return needRepair;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Result codes of the hosts family.
@@ -19,8 +20,9 @@ enum [[nodiscard]] EmHostsCheckerState : int{
 };
 
 // Makes sure the hosts file maps every configured domain to its configured
-// address exactly once, in one canonical layout. The whole check lives here;
-// a platform class adds the repair that replaces the protected file.
+// address exactly once, in one canonical layout, as the C library's resolver
+// reads the file. The whole check lives here; a platform class adds the
+// repair that writes the protected file.
 class HostsChecker {
  public:
   virtual ~HostsChecker();
@@ -39,8 +41,13 @@ class HostsChecker {
   virtual std::string GetHostsFilePath();
   // Reads the file and builds the corrected text; 0, 1 or 4.
   virtual EmHostsCheckerState CheckContent();
-  // Judges one line against the expected entries and rewrites it in place;
-  // true when the line needed repair.
+  // Judges one line against the expected entries, as the resolver reads it,
+  // and rewrites it in place; true when the line needed repair. A line whose
+  // names all spell one expected domain (in any letter case) is that
+  // domain's entry: the first becomes the canonical line, later ones are
+  // commented out. From any other line, the expected domains among its names
+  // are removed, each with the white space before it. Lines that name no
+  // expected domain stay as they are.
   virtual bool CheckError(std::string& line, const std::map<std::string, std::string>& expected,
                           std::map<std::string, bool>& seen);
   // One entry in the canonical layout, without a newline.
@@ -54,26 +61,40 @@ class HostsChecker {
   static std::string& ltrim(std::string& s);
   static std::string& rtrim(std::string& s);
 
+  // One hosts-file line as the resolver reads it; views into the line.
+  struct HostsLine {
+    std::string_view address;
+    std::vector<std::string_view> names;  // the first name and its aliases
+  };
+  // False for a line the resolver skips: blank, or "#" first after leading
+  // white space. Otherwise the line ends at its first "#", and the rest,
+  // split at white space, gives the address and the names (none when there
+  // is a single token).
+  static bool ReadHostsLine(std::string_view line, HostsLine& out);
+
  protected:
   HostsChecker();
 
   // Builds m_strHostsContent from the file's text; true when a line needed
   // repair or an entry is missing. With onlyNamingLines, only lines that
-  // contain an expected domain are shown to CheckError: the same result as
-  // showing every line, as long as CheckError is this class's own.
+  // contain an expected domain (in any letter case) are shown to CheckError:
+  // the same result as showing every line, as long as CheckError is this
+  // class's own.
   bool BuildContent(std::string&& text, bool onlyNamingLines);
 
   std::map<std::string, std::string> m_mapHosts;
   std::string m_strHostsContent;
+  // Whether CheckContent may show CheckError only the lines that contain an
+  // expected domain. CreateInstance sets it on the object it makes, whose
+  // CheckError is known to be this class's own; every other object, such as
+  // a subclass that overrides CheckError, has every line shown.
+  bool m_bOnlyNamingLines = false;
 
  private:
-  // Up to this many expected domains, lines are matched by a direct search
-  // for each domain and names by direct comparison.
+  // Up to this many expected domains, the lines that may name one are found
+  // by a search through the text for each domain.
   static constexpr std::size_t kMaxScannedDomains = 8;
   // Up to this many changed lines are replaced in the text as it was read
   // (when it has room), each moving only what follows it.
   static constexpr std::size_t kInPlaceEdits = 8;
-
-  // Start offsets, in order, of the lines that contain an expected domain.
-  std::vector<std::size_t> NamingLineStarts(const std::string& text) const;
 };

@@ -1,14 +1,18 @@
-// The hosts check on arbitrary file content. Properties: the corrected text
-// ends with a newline; every line that names no expected domain is kept byte
-// for byte and in order; there is exactly one entry line per expected domain
-// and it is the canonical one; checking the corrected text again finds
-// nothing to do; both ways of walking the lines agree.
+// The hosts check on arbitrary file content, judged by the resolver's reading
+// (an independent one, in testsupport). Properties: both ways of walking the
+// lines agree; the corrected text ends with a newline; every line that names
+// no expected domain is kept byte for byte and in order; exactly one line
+// names each expected domain, and it is the canonical one; every other name
+// maps to the same addresses, in the same order, before and after; checking
+// the corrected text again finds nothing to do.
 #include "checkers/LinuxHostsChecker.h"
 
 #include "fuzz/FuzzSupport.h"
+#include "testsupport/ResolverReading.h"
 
 #include <cstdint>
 #include <map>
+#include <set>
 
 using fuzzsupport::Lines;
 using fuzzsupport::Require;
@@ -25,33 +29,15 @@ class FuzzHosts : public LinuxHostsChecker {
 const std::map<std::string, std::string> kExpectations[] = {
     {{"local.tolvane.com", "127.0.0.1"}},
     {{"local.tolvane.com", "fd00:1234:5678:9abc:def0:1234:5678:9abc"}},
-    {{"a", "10.0.0.1"}, {"localhost", "127.0.0.1"}, {"local.tolvane.com", "127.0.0.1"}},
+    {{"a", "10.0.0.1"}, {"localhost", "127.0.0.1"}, {"Local.Tolvane.com", "127.0.0.1"}},
 };
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The second token of a line that is neither blank nor a comment, or "".
-std::string NameOf(const std::string& line) {
-  std::size_t i = 0;
-  while (i < line.size() && IsSpace(line[i])) {
-    ++i;
+std::string Canonical(const std::string& domain, const std::string& ip) {
+  std::string line = ip + "     ";
+  while (line.size() < 21) {
+    line += ' ';
   }
-  if (i == line.size() || line[i] == '#') {
-    return std::string();
-  }
-  while (i < line.size() && !IsSpace(line[i])) {
-    ++i;
-  }
-  while (i < line.size() && IsSpace(line[i])) {
-    ++i;
-  }
-  std::size_t end = i;
-  while (end < line.size() && !IsSpace(line[end])) {
-    ++end;
-  }
-  return line.substr(i, end - i);
+  return line + domain;
 }
 
 }  // namespace
@@ -72,29 +58,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(out == walking.Content(), "both walks give the same text");
   Require(out.empty() || out.back() == '\n', "the text ends with a newline");
 
+  std::set<std::string> domains;
+  for (const auto& entry : hosts) {
+    domains.insert(resolver::Folded(entry.first));
+  }
+  auto namesDomain = [&](const std::string& line, const std::string& folded) {
+    for (const std::string& name : resolver::Read(line).names) {
+      if (resolver::Folded(name) == folded) {
+        return true;
+      }
+    }
+    return false;
+  };
+  auto namesAny = [&](const std::string& line) {
+    for (const std::string& folded : domains) {
+      if (namesDomain(line, folded)) {
+        return true;
+      }
+    }
+    return false;
+  };
+
   const std::vector<std::string> in = Lines(text);
   const std::vector<std::string> lines = Lines(out);
   Require(lines.size() >= in.size(), "no line is lost");
   for (std::size_t i = 0; i < in.size(); ++i) {
-    if (hosts.count(NameOf(in[i])) == 0) {
+    if (!namesAny(in[i])) {
       Require(lines[i] == in[i], "a line naming no expected domain is kept");
     }
-  }
-  for (std::size_t i = in.size(); i < lines.size(); ++i) {
-    Require(hosts.count(NameOf(lines[i])) == 1, "only missing entries are appended");
   }
   for (const auto& entry : hosts) {
     int count = 0;
     for (const std::string& line : lines) {
-      if (NameOf(line) == entry.first) {
+      if (namesDomain(line, resolver::Folded(entry.first))) {
         ++count;
-        Require(line == scanning.MakeLine(entry.first, entry.second), "the entry is canonical");
+        Require(line == Canonical(entry.first, entry.second), "the entry is canonical");
       }
     }
-    Require(count == 1, "exactly one entry per expected domain");
+    Require(count == 1, "exactly one line names each expected domain");
   }
-  Require(changed || out == text || out == text + "\n" || in.size() > 0,
-          "an unchanged file stays itself");
+  auto others = [&](const std::string& read) {
+    auto byName = resolver::AddressesByName(read);
+    for (const std::string& folded : domains) {
+      byName.erase(folded);
+    }
+    return byName;
+  };
+  Require(others(text) == others(out), "every other name keeps its addresses, in order");
 
   FuzzHosts again(hosts);
   Require(!again.BuildContent(std::string(out), true), "the corrected text needs no repair");

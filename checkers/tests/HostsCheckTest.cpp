@@ -48,14 +48,42 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
        "# comment\n\n   \n\t# indented comment\n127.0.0.1\tlocalhost\n" + c +
            "\n::1 ip6-localhost\n"},
       {"other address", "::1 local.tolvane.com\n", EmHostsNeedRepair, c + "\n"},
-      {"alias after it", "127.0.0.1 local.tolvane.com other\n", EmHostsNeedRepair, c + "\n"},
       {"trailing comment", "127.0.0.1 local.tolvane.com # mine\n", EmHostsNeedRepair, c + "\n"},
+      {"comment right after the name", "10.0.0.5 local.tolvane.com#old\n", EmHostsNeedRepair,
+       c + "\n"},
+      {"comment right after, right address", "127.0.0.1 local.tolvane.com#\n", EmHostsNeedRepair,
+       c + "\n"},
+      {"other letter case", "127.0.0.1 Local.Tolvane.com\n", EmHostsNeedRepair, c + "\n"},
+      {"other letter case and address", "10.0.0.5 LOCAL.TOLVANE.COM\n", EmHostsNeedRepair,
+       c + "\n"},
+      {"every name spells it", "127.0.0.1 local.tolvane.com LOCAL.tolvane.com\n", EmHostsNeedRepair,
+       c + "\n"},
       {"duplicate, both right", "127.0.0.1 local.tolvane.com\n127.0.0.1 local.tolvane.com\n",
        EmHostsNeedRepair, c + "\n# 127.0.0.1 local.tolvane.com\n"},
-      {"only as an alias", "127.0.0.1 other local.tolvane.com\n", EmHostsNeedRepair,
-       "127.0.0.1 other local.tolvane.com\n" + c + "\n"},
-      {"other letter case", "127.0.0.1 Local.Tolvane.com\n", EmHostsNeedRepair,
-       "127.0.0.1 Local.Tolvane.com\n" + c + "\n"},
+      {"duplicate in another case", "127.0.0.1 local.tolvane.com\n10.0.0.5\tLocal.Tolvane.COM \n",
+       EmHostsNeedRepair, c + "\n# 10.0.0.5\tLocal.Tolvane.COM\n"},
+      // Other names on the line keep their address; only the domain goes.
+      {"followed by an alias", "127.0.0.1 local.tolvane.com mybox\n", EmHostsNeedRepair,
+       "127.0.0.1 mybox\n" + c + "\n"},
+      {"as an alias", "0.0.0.0 ads.example.com local.tolvane.com\n", EmHostsNeedRepair,
+       "0.0.0.0 ads.example.com\n" + c + "\n"},
+      {"as an alias in capitals, among others",
+       "127.0.1.1\tmybox\tLOCAL.tolvane.com\tmybox.lan # the box\n", EmHostsNeedRepair,
+       "127.0.1.1\tmybox\tmybox.lan # the box\n" + c + "\n"},
+      {"twice among others", "::1  local.tolvane.com ip6-localhost local.tolvane.com\n",
+       EmHostsNeedRepair, "::1 ip6-localhost\n" + c + "\n"},
+      {"as an alias, CR LF kept", "0.0.0.0 a.example local.tolvane.com\r\n", EmHostsNeedRepair,
+       "0.0.0.0 a.example\r\n" + c + "\n"},
+      {"as an alias after the entry",
+       "127.0.0.1 local.tolvane.com\n10.0.0.1 a.example local.tolvane.com\n", EmHostsNeedRepair,
+       c + "\n10.0.0.1 a.example\n"},
+      // What the resolver does not read as the domain stays.
+      {"only in a comment", "127.0.0.1 localhost # local.tolvane.com\n", EmHostsNeedRepair,
+       "127.0.0.1 localhost # local.tolvane.com\n" + c + "\n"},
+      {"after a # within a name", "10.0.0.1 other#local.tolvane.com\n", EmHostsNeedRepair,
+       "10.0.0.1 other#local.tolvane.com\n" + c + "\n"},
+      {"a longer name", "127.0.0.1 xlocal.tolvane.com local.tolvane.com.evil\n", EmHostsNeedRepair,
+       "127.0.0.1 xlocal.tolvane.com local.tolvane.com.evil\n" + c + "\n"},
       {"single token", "local.tolvane.com\n", EmHostsNeedRepair, "local.tolvane.com\n" + c + "\n"},
       {"empty file", "", EmHostsNeedRepair, c + "\n"},
       {"no final newline", "127.0.0.1 localhost", EmHostsNeedRepair,
@@ -176,7 +204,8 @@ TEST_F(HostsCheckTest, TrimStripsCLocaleWhiteSpaceOnly) {
 }
 
 // The real hosts files people have, with the product domain absent, present,
-// duplicated and as an alias: only lines naming it may change.
+// duplicated and as an alias: only lines naming it may change, and of those
+// only the domain itself.
 TEST_F(HostsCheckTest, RealHostsFilesKeepEveryOtherLine) {
   const char* files[] = {"blocklist-adaway-default.hosts",
                          "cloudinit-debian.hosts",
@@ -202,7 +231,7 @@ TEST_F(HostsCheckTest, RealHostsFilesKeepEveryOtherLine) {
          EmHostsNeedRepair,
          std::string(kCanonical) + "\n" + original + "# 127.0.0.1 local.tolvane.com\n"},
         {original + "127.0.0.1 x local.tolvane.com\n", EmHostsNeedRepair,
-         original + "127.0.0.1 x local.tolvane.com\n" + kCanonical + "\n"},
+         original + "127.0.0.1 x\n" + kCanonical + "\n"},
     };
     for (const Variant& v : variants) {
       WriteFile(Path("hosts"), v.text);
@@ -212,4 +241,27 @@ TEST_F(HostsCheckTest, RealHostsFilesKeepEveryOtherLine) {
       EXPECT_TRUE(v.content == checker.Content()) << "content differs";
     }
   }
+}
+
+// A subclass's own CheckError is shown every line of the file, in order,
+// even where the checker the program makes passes lines over.
+TEST_F(HostsCheckTest, AnOverridingCheckErrorSeesEveryLine) {
+  class RecordingChecker : public TestableHostsChecker {
+   public:
+    using TestableHostsChecker::TestableHostsChecker;
+    bool CheckError(std::string& line, const std::map<std::string, std::string>& expected,
+                    std::map<std::string, bool>& seen) override {
+      m_vecLines.push_back(line);
+      return TestableHostsChecker::CheckError(line, expected, seen);
+    }
+    std::vector<std::string> m_vecLines;
+  };
+  WriteFile(Path("hosts"),
+            "# comment\n127.0.0.1 localhost\n\n10.0.0.1 local.tolvane.com\n::1 ip6-localhost");
+  RecordingChecker checker(Path("hosts"));
+  ASSERT_EQ(EmHostsOk, InitWith(checker, kOneDomain));
+  EXPECT_EQ(EmHostsNeedRepair, checker.Check());
+  const std::vector<std::string> all = {"# comment", "127.0.0.1 localhost", "",
+                                        "10.0.0.1 local.tolvane.com", "::1 ip6-localhost"};
+  EXPECT_EQ(all, checker.m_vecLines);
 }

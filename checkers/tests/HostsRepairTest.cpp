@@ -36,7 +36,7 @@ class TestableHostsRepair : public LinuxHostsChecker {
 };
 
 const char kOneDomain[] = R"(<hosts><hosts1 domain="local.tolvane.com" ip="127.0.0.1"/></hosts>)";
-const char kBroken[] = "127.0.0.1 localhost\n::1 local.tolvane.com alias\n";
+const char kBroken[] = "127.0.0.1 localhost\n::1 local.tolvane.com # old\n";
 const char kRepaired[] = "127.0.0.1 localhost\n127.0.0.1            local.tolvane.com\n";
 
 }  // namespace
