@@ -3,7 +3,9 @@
 #include "common/FileIO.h"
 #include "common/NSCheckerTool.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 LinuxAssociatedSetupChecker::LinuxAssociatedSetupChecker() = default;
 LinuxAssociatedSetupChecker::~LinuxAssociatedSetupChecker() = default;
@@ -43,32 +45,104 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlF
   return RebuildEntry(text, exec, curExec, m_strUrlFileContent) ? EmSetupOk : EmSetupInitFailed;
 }
 
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The line [begin, end) without white space at either end.
+std::string_view Trimmed(const char* begin, const char* end) {
+  while (begin < end && IsSpace(*begin)) {
+    ++begin;
+  }
+  while (end > begin && IsSpace(end[-1])) {
+    --end;
+  }
+  return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
+
+// Whether the key line [key, end) (leading white space already skipped) sets
+// the key Exec; command then receives its value, leading white space
+// skipped. A line of the key alone, without "=", has the empty command.
+bool IsExecLine(const char* key, const char* end, std::string& command) {
+  if (end - key < 4 || std::memcmp(key, "Exec", 4) != 0) {
+    return false;
+  }
+  const char* p = key + 4;
+  while (p < end && (*p == ' ' || *p == '\t')) {
+    ++p;
+  }
+  if (p == end) {
+    command.clear();
+    return true;
+  }
+  if (*p != '=') {
+    return false;  // ExecutionMode, Exec[de] and the like
+  }
+  ++p;
+  while (p < end && IsSpace(*p)) {
+    ++p;
+  }
+  command.assign(p, end);
+  return true;
+}
+
+}  // namespace
+
 bool LinuxAssociatedSetupChecker::RebuildEntry(const std::string& text, const std::string& exec,
                                                std::string& curExec, std::string& rebuilt) {
   rebuilt.clear();
   rebuilt.reserve(text.size() + exec.size() + 8);
+  const std::string execLine = "Exec=" + exec + "\n";
   bool found = false;
+  bool inMain = false;
+  // Where the Exec line goes if the main group has none: after its last key
+  // line, or after its header when it has no key.
+  std::size_t insertAt = std::string::npos;
+  std::string command;
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end) {
     const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
     const char* lineEnd = newline ? newline : end;
-    const std::size_t length = static_cast<std::size_t>(lineEnd - p);
-    if (length >= 4 && std::memcmp(p, "Exec", 4) == 0) {
-      // The key and the byte after it ("=") are skipped; a bare "Exec" has
-      // no command at all.
-      curExec.assign(length > 5 ? p + 5 : lineEnd, lineEnd);
-      rebuilt += "Exec=";
-      rebuilt += exec;
-      found = true;
-    } else {
-      rebuilt.append(p, length);
+    // A final CR is not part of what the line says (GLib drops it), but a
+    // line that is not rewritten keeps it.
+    const char* said = lineEnd > p && lineEnd[-1] == '\r' ? lineEnd - 1 : lineEnd;
+    const char* key = p;
+    while (key < said && IsSpace(*key)) {
+      ++key;
     }
-    rebuilt += '\n';
+    bool header = false;
+    bool mainKey = false;
+    bool rewrite = false;
+    if (key < said && *key == '[') {
+      inMain = Trimmed(p, said) == "[Desktop Entry]";
+      header = inMain && insertAt == std::string::npos;
+    } else if (inMain && key < said && *key != '#') {
+      mainKey = true;
+      if (IsExecLine(key, said, command)) {
+        // Duplicate keys: the last one counts, as GLib reads them.
+        curExec = command;
+        found = true;
+        rewrite = true;
+      }
+    }
+    if (rewrite) {
+      rebuilt += execLine;
+    } else {
+      rebuilt.append(p, lineEnd);
+      rebuilt += '\n';
+    }
+    if (header || mainKey) {
+      insertAt = rebuilt.size();
+    }
     p = newline ? newline + 1 : end;
   }
   if (!found) {
-    rebuilt += "Exec=" + exec + "\n";
+    // Into the main group, not whatever group comes last; at the end only
+    // when there is no main group at all.
+    rebuilt.insert(std::min(insertAt, rebuilt.size()), execLine);
   }
   return found;
 }

@@ -28,10 +28,15 @@ class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
   // builds m_strUrlFileContent; 0, or 3 when unreadable or without Exec line.
   EmSetupCheckerState GetExec(const std::string& urlFile, const std::string& exec,
                               std::string& curExec);
-  // The entry's text with every line that begins with "Exec" set to
-  // "Exec=" + exec (and such a line added when there is none), each line
-  // ending in "\n". curExec receives the command of the last such line.
-  // True when the text had one.
+  // The entry's text as the desktop reads it, with every Exec line of its
+  // main group ("[Desktop Entry]") set to "Exec=" + exec, each line ending in
+  // "\n". An Exec line reads "Exec", optional blanks, then "=" or the end of
+  // the line, after optional leading white space; its command follows the
+  // "=" with leading white space skipped (a final CR is not part of it).
+  // curExec receives the command of the last one. Without one, the line is
+  // added after the main group's last key line (at the end when there is no
+  // main group). Other groups, comments and keys such as ExecutionMode or
+  // Exec[de] stay byte for byte. True when the main group had an Exec line.
   static bool RebuildEntry(const std::string& text, const std::string& exec, std::string& curExec,
                            std::string& rebuilt);
   // Writes m_strUrlFileContent to tmpPath; 0 or 2.

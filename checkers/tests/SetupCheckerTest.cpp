@@ -46,25 +46,53 @@ TEST_F(SetupCheckerTest, ReadsTheExecLineAndRebuildsTheEntry) {
        "tolvane %u", EmSetupOk, "[Desktop Entry]\nName=T\nExec=tolvane %u\nType=Application\n"},
       {"field code in capitals", "[Desktop Entry]\nExec=tolvane %U\nTerminal=false\n", EmSetupOk,
        "tolvane %U", EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\nTerminal=false\n"},
-      {"blank before =", "Exec =tolvane %u\n", EmSetupOk, "=tolvane %u", EmSetupNeedRepair,
-       "Exec=tolvane %u\n"},
-      {"CR LF", "[Desktop Entry]\r\nExec=tolvane %u\r\nType=Application\r\n", EmSetupOk,
-       "tolvane %u\r", EmSetupNeedRepair,
+      {"blanks around =", "[Desktop Entry]\nExec \t= \ttolvane %u\n", EmSetupOk, "tolvane %u",
+       EmSetupOk, "[Desktop Entry]\nExec=tolvane %u\n"},
+      {"blank after the command", "[Desktop Entry]\nExec=tolvane %u \n", EmSetupOk, "tolvane %u ",
+       EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\n"},
+      {"indented", "[Desktop Entry]\n  Exec=tolvane %u\n", EmSetupOk, "tolvane %u", EmSetupOk,
+       "[Desktop Entry]\nExec=tolvane %u\n"},
+      {"CR LF, right command", "[Desktop Entry]\r\nExec=tolvane %u\r\nType=Application\r\n",
+       EmSetupOk, "tolvane %u", EmSetupOk,
        "[Desktop Entry]\r\nExec=tolvane %u\nType=Application\r\n"},
-      {"two groups, the last counts", "[A]\nExec=tolvane %u\n[Desktop Action x]\nExec=other\n",
-       EmSetupOk, "other", EmSetupNeedRepair,
-       "[A]\nExec=tolvane %u\n[Desktop Action x]\nExec=tolvane %u\n"},
-      {"TryExec only", "[Desktop Entry]\nTryExec=tolvane\n", EmSetupInitFailed, "",
-       EmSetupNeedRepair, "[Desktop Entry]\nTryExec=tolvane\nExec=tolvane %u\n"},
-      {"indented Exec", "  Exec=tolvane %u\n", EmSetupInitFailed, "", EmSetupNeedRepair,
-       "  Exec=tolvane %u\nExec=tolvane %u\n"},
+      {"CR LF, other command", "  [Desktop Entry] \r\nExec=old\r\nName=T\r\n", EmSetupOk, "old",
+       EmSetupNeedRepair, "  [Desktop Entry] \r\nExec=tolvane %u\nName=T\r\n"},
+      {"an action's command is its own",
+       "[Desktop Entry]\nExec=tolvane-legacy %u\n\n[Desktop Action new-window]\nExec=tolvane "
+       "--new-window %u\n",
+       EmSetupOk, "tolvane-legacy %u", EmSetupNeedRepair,
+       "[Desktop Entry]\nExec=tolvane %u\n\n[Desktop Action new-window]\nExec=tolvane "
+       "--new-window %u\n"},
+      {"an action does not make the entry right",
+       "[Desktop Entry]\nExec=old\n[Desktop Action x]\nExec=tolvane %u\n", EmSetupOk, "old",
+       EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\n[Desktop Action x]\nExec=tolvane %u\n"},
+      {"duplicate keys, the last counts", "[Desktop Entry]\nExec=tolvane %u\nExec=old\n", EmSetupOk,
+       "old", EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\nExec=tolvane %u\n"},
+      {"main group twice", "[Desktop Entry]\nName=T\n[A]\nExec=a\n[Desktop Entry]\nExec=old\n",
+       EmSetupOk, "old", EmSetupNeedRepair,
+       "[Desktop Entry]\nName=T\n[A]\nExec=a\n[Desktop Entry]\nExec=tolvane %u\n"},
+      {"keys that only begin with Exec",
+       "[Desktop Entry]\nExecutionMode=single\nExec[de]=x\nExec=tolvane %u\nExecutable\n", EmSetupOk,
+       "tolvane %u", EmSetupOk,
+       "[Desktop Entry]\nExecutionMode=single\nExec[de]=x\nExec=tolvane %u\nExecutable\n"},
       {"bare Exec", "[Desktop Entry]\nExec\n", EmSetupOk, "", EmSetupNeedRepair,
        "[Desktop Entry]\nExec=tolvane %u\n"},
-      {"bare Exec with CR", "Exec\r\n", EmSetupOk, "", EmSetupNeedRepair, "Exec=tolvane %u\n"},
-      {"key that starts with Exec", "Executable=x\n", EmSetupOk, "table=x", EmSetupNeedRepair,
-       "Exec=tolvane %u\n"},
+      {"bare Exec with blanks and CR", "[Desktop Entry]\nExec \t\r\n", EmSetupOk, "",
+       EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\n"},
       {"no final newline", "[Desktop Entry]\nExec=tolvane %u", EmSetupOk, "tolvane %u", EmSetupOk,
        "[Desktop Entry]\nExec=tolvane %u\n"},
+      // Without an Exec line the line goes into the main group.
+      {"missing, before an action group",
+       "[Desktop Entry]\nName=T\n# about T\n\n[Desktop Action x]\nExec=y\n", EmSetupInitFailed, "",
+       EmSetupNeedRepair,
+       "[Desktop Entry]\nName=T\nExec=tolvane %u\n# about T\n\n[Desktop Action x]\nExec=y\n"},
+      {"missing, only keys like it", "Exec=x\n[Desktop Entry]\nTryExec=tolvane\nExec[de]=x\n",
+       EmSetupInitFailed, "", EmSetupNeedRepair,
+       "Exec=x\n[Desktop Entry]\nTryExec=tolvane\nExec[de]=x\nExec=tolvane %u\n"},
+      {"missing, header only", "[Desktop Entry]\r\n\n[X]\nA=b\n", EmSetupInitFailed, "",
+       EmSetupNeedRepair, "[Desktop Entry]\r\nExec=tolvane %u\n\n[X]\nA=b\n"},
+      {"no main group", "[Other]\nExec=x", EmSetupInitFailed, "", EmSetupNeedRepair,
+       "[Other]\nExec=x\nExec=tolvane %u\n"},
       {"empty file", "", EmSetupInitFailed, "", EmSetupNeedRepair, "Exec=tolvane %u\n"},
   };
   for (const Case& c : cases) {
@@ -117,7 +145,7 @@ TEST_F(SetupCheckerTest, NoLinuxSectionMeansNothingToCheck) {
 }
 
 TEST_F(SetupCheckerTest, OnlyTheFirstLinuxItemCounts) {
-  WriteFile(Path("a.desktop"), "Exec=a\n");
+  WriteFile(Path("a.desktop"), "[Desktop Entry]\nExec=a\n");
   TestableSetupChecker checker;
   std::string xml = "<setup><linux><x key=\"" + Path("a.desktop") +
                     "\" data=\"one\"/><y key=\"/b\" data=\"two\"/></linux></setup>";
@@ -153,11 +181,11 @@ TEST_F(SetupCheckerTest, RepairInstallsTheRebuiltEntryThroughPkexec) {
 TEST_F(SetupCheckerTest, ARefusedRepairLeavesTheEntryAloneAndNoTemporaryFile) {
   InstallFakePkexec();
   SetEnv("FAKE_PKEXEC_REFUSE", "1");
-  WriteFile(Path("entry.desktop"), "Exec=old\n");
+  WriteFile(Path("entry.desktop"), "[Desktop Entry]\nExec=old\n");
   TestableSetupChecker checker;
   ASSERT_EQ(EmSetupOk, InitWith(checker, SetupXml(Path("entry.desktop"))));
   ASSERT_EQ(EmSetupNeedRepair, checker.Check());
   EXPECT_EQ(EmSetupRepairFailed, checker.Repair());
-  EXPECT_EQ("Exec=old\n", ReadFile(Path("entry.desktop")));
+  EXPECT_EQ("[Desktop Entry]\nExec=old\n", ReadFile(Path("entry.desktop")));
   EXPECT_FALSE(Exists(FixedTmp()));
 }
