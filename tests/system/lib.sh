@@ -237,5 +237,13 @@ expect_run() {
   fi
 }
 
+# same_files WHAT EXPECTED-FILE ACTUAL-FILE
+same_files() {
+  if ! cmp -s "$2" "$3"; then
+    fail "$1 differs (expected, then actual):"
+    diff "$2" "$3" 2>&1 | head -n 10 | sed 's/^/    /'
+  fi
+}
+
 expect_hosts() { same "/etc/hosts" "$1" /etc/hosts; }
 expect_entry() { same "the desktop entry" "$1" "$ENTRY"; }

@@ -2,7 +2,7 @@
 # Whole-program tests of one group against the built program, with the real
 # pkexec, a system bus and polkitd of our own, inside a private mount
 # namespace. Exit 77 (skipped) where that cannot be done.
-# usage: run-group.sh faults|attackers|concurrency|inputs
+# usage: run-group.sh faults|attackers|concurrency|hosts-files|desktop-entries
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${SYSTEST_IN_SANDBOX:-}" != 1 ]; then
