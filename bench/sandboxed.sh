@@ -3,6 +3,7 @@
 set -eu
 top=$1
 data=$2
+baseline=${3:-}
 bin=$top/build/bench/checktool/checktool
 mount -t tmpfs tmpfs /tmp
 rm -rf "$data/ov"
@@ -45,6 +46,7 @@ for lines in 100000 1000000 10000000; do
   [ "$lines" -lt 10000000 ] || runs=10
   cp "$data/hosts-$lines" /etc/hosts
   measure "$lines:checktool" "$runs" "" $run
+  [ -z "$baseline" ] || measure "$lines:baseline" "$runs" "" "$baseline" --path /tmp/report.html --lang en
   measure "$lines:wc-l" "$runs" "" wc -l /etc/hosts
   measure "$lines:grep-c-F" "$runs" "" grep -c -F local.tolvane.com /etc/hosts
   peak "$lines"
