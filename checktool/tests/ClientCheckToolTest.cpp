@@ -169,6 +169,63 @@ TEST_F(ClientCheckToolTest, CatalogueInBothLanguages) {
   }
 }
 
+// Every text of the catalogue, in both languages, as the client has always
+// shown them (the English texts of 12 and 13 are our own).
+TEST_F(ClientCheckToolTest, EveryTextOfTheCatalogue) {
+  struct Text {
+    int id;
+    const char* chinese;
+    const char* english;
+  } texts[] = {
+      {0, "错误检测报告", "Error report"},
+      {1, "生成时间：", "Time:"},
+      {2, "程序版本：", "Client version:"},
+      {3, "正常", "Correct"},
+      {4, "异常", "Error"},
+      {5, "启用压缩", "Enable compression"},
+      {6, "最大上传数量", "Max upload"},
+      {7, "最大下载数量", "Max download"},
+      {8, "最大上传速度", "Max upload speed"},
+      {9, "最大下载速度", "Max download speed"},
+      {10, "当前外网IP", "Wan IP"},
+      {11, "服务器域名", "Server domain name"},
+      {12, "服务器地址", "Server address"},
+      {13, "服务器端口", "Server port"},
+      {14, "Vexholm地址", "Vexholm address"},
+      {15, "Vexholm端口", "Vexholm port"},
+      {16, "Vexholm端口(SSL)", "Vexholm port(SSL)"},
+      {17, "用户名", "User name"},
+      {18, "程序最近触发的异常", "Recent errors"},
+      {19, "是", "Yes"},
+      {20, "否", "No"},
+      {21, "系统版本：", "System version:"},
+      {22, "   版本号：", "   Version:"},
+      {23, "Websocket端口", "Websocket port"},
+      {24, "时间", "Date"},
+      {25, "异常信息", "Errors"},
+      {26, "名称", "Name"},
+      {27, "检测结果", "Check result"},
+      {28, "修复结果", "Repair result"},
+      {29, "备注", "Comment"},
+      {30, "程序启动项", "App Setup"},
+      {31, "本地域名解析", "Domain Name"},
+      {32, "代理", "Proxy"},
+      {33, "证书有效性", "Creatificate"},
+      {34, "成功", "Success"},
+      {35, "失败", "Defeated"},
+      {36, "内部错误", "Internal error"},
+  };
+  TestableTool tool;
+  for (const Text& t : texts) {
+    SCOPED_TRACE(t.id);
+    tool.SetLan("cs");
+    EXPECT_EQ(t.chinese, tool.GetString(t.id));
+    tool.SetLan("en");
+    EXPECT_EQ(t.english, tool.GetString(t.id));
+  }
+  EXPECT_EQ(37u, sizeof texts / sizeof texts[0]);
+}
+
 TEST_F(ClientCheckToolTest, DefaultLanguageFollowsLangThroughTheShell) {
   struct Case {
     const char* lang;

@@ -96,7 +96,8 @@ class CommandLineTest : public TempDirTest {
   // Runs the program inside a private mount namespace. prepare runs first
   // (as root, inside the sandbox), with $D naming the test directory; wrapper
   // stands before the program's name; the hosts file and desktop entry are
-  // then copied out to $D/out, and after runs last.
+  // then copied out to $D/out, and after runs last. A run that hangs is
+  // ended after 30 seconds (status 124).
   RunResult RunSandboxed(const std::string& prepare, const std::vector<std::string>& args,
                          const std::string& wrapper = "", const std::string& after = "") {
     std::string script =
@@ -110,7 +111,7 @@ class CommandLineTest : public TempDirTest {
         "lowerdir=/usr/share,upperdir=$D/ov/share-up,workdir=$D/ov/share-work /usr/share\n"
         "mkdir -p /usr/share/applications\n" +
         prepare + "\nset +e\nexport FAKE_PKEXEC_SANDBOXED=1\nunset FAKE_PKEXEC_ROOT\n" + wrapper +
-        " " + Quote(Program());
+        " /usr/bin/timeout 30 " + Quote(Program());
     for (const std::string& arg : args) {
       script += " " + Quote(arg);
     }

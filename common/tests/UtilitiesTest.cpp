@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -275,4 +276,29 @@ TEST_F(UtilitiesTest, SleepMsWaitsForEveryThirtyTwoBitValue) {
     ::kill(child, SIGKILL);
     ::waitpid(child, &status, 0);
   }
+}
+
+namespace {
+volatile sig_atomic_t s_nAlarms = 0;
+void CountAlarm(int) { s_nAlarms = s_nAlarms + 1; }
+}  // namespace
+
+// A signal whose handler runs during the sleep does not cut it short.
+TEST_F(UtilitiesTest, SleepMsSleepsOnThroughAHandledSignal) {
+  struct sigaction counting {};
+  struct sigaction old {};
+  counting.sa_handler = CountAlarm;
+  sigemptyset(&counting.sa_mask);
+  counting.sa_flags = 0;  // no SA_RESTART: the sleep sees EINTR
+  ASSERT_EQ(0, ::sigaction(SIGALRM, &counting, &old));
+  s_nAlarms = 0;
+  struct itimerval once {};
+  once.it_value.tv_usec = 50 * 1000;
+  ASSERT_EQ(0, ::setitimer(ITIMER_REAL, &once, nullptr));
+  const std::int64_t before = ns::GetTimeStamp();
+  ns::sleep_ms(300);
+  const std::int64_t slept = ns::GetTimeStamp() - before;
+  ::sigaction(SIGALRM, &old, nullptr);
+  EXPECT_EQ(1, s_nAlarms);  // the handler ran while we slept
+  EXPECT_GE(slept, 300);
 }

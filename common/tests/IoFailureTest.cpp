@@ -1,0 +1,98 @@
+// Failures that real file systems seldom show where a test can reach them:
+// close() failing after the data was handed over (a quota or NFS reports it
+// only then), and fsync() failing. This executable has close() and fsync()
+// of its own that fail for one chosen path and pass everything else to the
+// kernel.
+#include "common/FileIO.h"
+
+#include "testsupport/TestSupport.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+using namespace testsupport;
+
+namespace {
+
+std::string s_strFailClose;
+std::string s_strFailFsync;
+std::string s_strCountFsync;
+int s_nFsyncs = 0;
+
+std::string PathOf(int fd) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(link, target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+}  // namespace
+
+extern "C" int close(int fd) {
+  const bool fail = !s_strFailClose.empty() && PathOf(fd) == s_strFailClose;
+  const long result = ::syscall(SYS_close, fd);
+  if (fail && result == 0) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(result);
+}
+
+extern "C" int fsync(int fd) {
+  const std::string path = PathOf(fd);
+  if (path == s_strCountFsync) {
+    ++s_nFsyncs;
+  }
+  if (!s_strFailFsync.empty() && path == s_strFailFsync) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+class IoFailureTest : public TempDirTest {
+ protected:
+  void TearDown() override {
+    s_strFailClose.clear();
+    s_strFailFsync.clear();
+    s_strCountFsync.clear();
+    TempDirTest::TearDown();
+  }
+};
+
+TEST_F(IoFailureTest, AFailingCloseFailsTheWrite) {
+  // The repair file: reported as failed, and removed rather than copied.
+  WriteFile(Path("target"), "old\n");
+  s_strFailClose = Path("tmp");
+  EXPECT_FALSE(NSCheckerTool::WriteRepairFile(Path("tmp"), "new\n", Path("target")));
+  EXPECT_FALSE(Exists(Path("tmp")));
+
+  // The report.
+  s_strFailClose = Path("report.html");
+  EXPECT_FALSE(NSCheckerTool::WriteWholeFile(Path("report.html"), "<table>\n"));
+
+  s_strFailClose.clear();
+  EXPECT_TRUE(NSCheckerTool::WriteWholeFile(Path("report.html"), "<table>\n"));
+  EXPECT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "new\n", Path("target")));
+}
+
+// After the copy the target is flushed to disk; if that fails, so does the
+// repair.
+TEST_F(IoFailureTest, TheCopiedFileIsFlushedAndAFailedFlushFailsTheRepair) {
+  InstallFakePkexec();
+  WriteFile(Path("target"), "old\n");
+  s_strCountFsync = Path("target");
+  ASSERT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "new\n", Path("target")));
+  EXPECT_TRUE(NSCheckerTool::InstallRepairFile(Path("tmp"), Path("target")));
+  EXPECT_EQ(1, s_nFsyncs);
+  EXPECT_EQ("new\n", ReadFile(Path("target")));
+
+  s_strFailFsync = Path("target");
+  ASSERT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "newer\n", Path("target")));
+  EXPECT_FALSE(NSCheckerTool::InstallRepairFile(Path("tmp"), Path("target")));
+  EXPECT_FALSE(Exists(Path("tmp")));
+}
