@@ -90,7 +90,8 @@ TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
 // the sixteen-byte blocks, against the plain reading.
 TEST(LineSearchTest, AgreesWithAPlainReading) {
   const char alphabet[] = {'a', 'A', 'b', 'B', '@', '`', '\n', '.', '\xc1', '\xe1'};
-  std::mt19937 random(20261209);
+  // A fixed seed: the same texts on every run, so a failure can be repeated.
+  std::mt19937 random(20261209);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
   auto pick = [&](std::size_t length) {
     std::string s;
     for (std::size_t i = 0; i < length; ++i) {

@@ -293,7 +293,7 @@ TEST_F(UtilitiesTest, SleepMsSleepsOnThroughAHandledSignal) {
   ASSERT_EQ(0, ::sigaction(SIGALRM, &counting, &old));
   s_nAlarms = 0;
   struct itimerval once {};
-  once.it_value.tv_usec = 50 * 1000;
+  once.it_value.tv_usec = 50L * 1000;
   ASSERT_EQ(0, ::setitimer(ITIMER_REAL, &once, nullptr));
   const std::int64_t before = ns::GetTimeStamp();
   ns::sleep_ms(300);
