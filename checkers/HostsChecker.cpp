@@ -66,9 +66,9 @@ HostsChecker::~HostsChecker() = default;
 HostsChecker* HostsChecker::CreateInstance() {
   // The checker made here judges lines with this class's own CheckError, so
   // lines that name no expected domain may be passed over unread.
-  static_assert(std::is_same_v<decltype(&LinuxHostsChecker::CheckError),
-                               decltype(&HostsChecker::CheckError)>,
-                "the fast walk over the hosts file needs this class's own CheckError");
+  static_assert(
+      std::is_same_v<decltype(&LinuxHostsChecker::CheckError), decltype(&HostsChecker::CheckError)>,
+      "the fast walk over the hosts file needs this class's own CheckError");
   auto* checker = new LinuxHostsChecker();
   checker->m_bOnlyNamingLines = true;
   return checker;

@@ -41,12 +41,12 @@ const char* FindIgnoringCase(const char* from, const char* end, const std::strin
   const __m128i first = _mm_set1_epi8(static_cast<char>(lowered.front() | 0x20));
   const __m128i last = _mm_set1_epi8(static_cast<char>(lowered.back() | 0x20));
   for (; static_cast<std::size_t>(end - from) >= n + 15; from += 16) {
-    const __m128i head = _mm_or_si128(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), caseBit);
-    const __m128i tail = _mm_or_si128(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 1)), caseBit);
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last))));
+    const __m128i head =
+        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), caseBit);
+    const __m128i tail =
+        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - 1)), caseBit);
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last))));
     while (mask != 0) {
       const char* candidate = from + __builtin_ctz(mask);
       if (SameIgnoringCase(candidate, lowered)) {
@@ -79,8 +79,8 @@ std::vector<std::size_t> LinesContaining(const std::string& text,
       }
       const std::size_t at = static_cast<std::size_t>(hit - base);
       const void* before = ::memrchr(base, '\n', at);
-      starts.push_back(before ? static_cast<std::size_t>(static_cast<const char*>(before) - base) + 1
-                              : 0);
+      starts.push_back(
+          before ? static_cast<std::size_t>(static_cast<const char*>(before) - base) + 1 : 0);
       // One hit is enough for a line: go on after its end.
       const void* after = std::memchr(base + at, '\n', size - at);
       from = after ? static_cast<std::size_t>(static_cast<const char*>(after) - base) + 1 : size;

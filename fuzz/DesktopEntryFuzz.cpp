@@ -51,7 +51,8 @@ std::vector<EntryLine> Read(const std::vector<std::string>& lines) {
       line.pop_back();
     }
     EntryLine entry;
-    const std::string lead = line.substr(std::min(line.size(), line.find_first_not_of(" \t\n\v\f\r")));
+    const std::string lead =
+        line.substr(std::min(line.size(), line.find_first_not_of(" \t\n\v\f\r")));
     if (!lead.empty() && lead[0] == '[') {
       inMain = Stripped(line) == "[Desktop Entry]";
       entry.header = true;

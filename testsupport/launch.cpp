@@ -17,9 +17,9 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -35,9 +35,10 @@ bool WriteText(const char* path, const std::string& text) {
 }
 
 int Usage() {
-  (void)std::fputs("usage: launch [--ignore-sigchld] [--group] [--pidfile FILE] "
-                   "[--outcome FILE] [--] PROGRAM [ARG...]\n",
-                   stderr);
+  (void)std::fputs(
+      "usage: launch [--ignore-sigchld] [--group] [--pidfile FILE] "
+      "[--outcome FILE] [--] PROGRAM [ARG...]\n",
+      stderr);
   return 2;
 }
 
@@ -83,9 +84,7 @@ int main(int argc, char* argv[]) {
     }
     (void)std::signal(SIGINT, SIG_DFL);
     (void)std::signal(SIGQUIT, SIG_DFL);
-    const struct rlimit noCore {
-      0, 0
-    };
+    const struct rlimit noCore { 0, 0 };
     (void)::setrlimit(RLIMIT_CORE, &noCore);
     if (ignoreSigchld) {
       (void)std::signal(SIGCHLD, SIG_IGN);  // kept across exec

@@ -154,15 +154,16 @@ int ForEachRealCase(std::size_t maxLines, const Check& check) {
 
 TEST(HostsFastPathTest, BothWaysMatchAPlainReadingOnRealFiles) {
   const int cases = ForEachRealCase(
-      std::string::npos, [](const std::string& text, const std::map<std::string, std::string>& hosts) {
-    TestableHostsContent reference(hosts);
-    const auto expected = reference.Reference(text);
-    for (bool onlyNamingLines : {true, false}) {
-      TestableHostsContent checker(hosts);
-      EXPECT_EQ(expected.first, checker.BuildContent(std::string(text), onlyNamingLines));
-      EXPECT_TRUE(expected.second == checker.Content()) << "content differs";
-    }
-  });
+      std::string::npos,
+      [](const std::string& text, const std::map<std::string, std::string>& hosts) {
+        TestableHostsContent reference(hosts);
+        const auto expected = reference.Reference(text);
+        for (bool onlyNamingLines : {true, false}) {
+          TestableHostsContent checker(hosts);
+          EXPECT_EQ(expected.first, checker.BuildContent(std::string(text), onlyNamingLines));
+          EXPECT_TRUE(expected.second == checker.Content()) << "content differs";
+        }
+      });
   if (cases == 0) {
     GTEST_SKIP() << "no sample hosts files at " << HOSTS_DATA_DIR;
   }
@@ -178,53 +179,53 @@ TEST(HostsFastPathTest, TheResolverReadsEachDomainOnceAndEveryOtherNameAsBefore)
   // cost the independent reading can bear.
   const int cases = ForEachRealCase(
       2000, [](const std::string& text, const std::map<std::string, std::string>& hosts) {
-    TestableHostsContent checker(hosts);
-    checker.BuildContent(std::string(text), true);
-    const std::string& out = checker.Content();
-    std::set<std::string> domains;
-    for (const auto& entry : hosts) {
-      domains.insert(resolver::Folded(entry.first));
-    }
-    // The expected domains each line names, folded.
-    auto domainsNamed = [&](const std::string& line) {
-      std::set<std::string> named;
-      for (const std::string& name : resolver::Read(line).names) {
-        if (domains.count(resolver::Folded(name)) != 0) {
-          named.insert(resolver::Folded(name));
+        TestableHostsContent checker(hosts);
+        checker.BuildContent(std::string(text), true);
+        const std::string& out = checker.Content();
+        std::set<std::string> domains;
+        for (const auto& entry : hosts) {
+          domains.insert(resolver::Folded(entry.first));
         }
-      }
-      return named;
-    };
-    const std::vector<std::string> before = resolver::SplitLines(text);
-    const std::vector<std::string> after = resolver::SplitLines(out);
-    ASSERT_GE(after.size(), before.size());
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      if (domainsNamed(before[i]).empty()) {
-        ASSERT_EQ(before[i], after[i]) << "line " << i + 1;
-      }
-    }
-    std::map<std::string, std::vector<std::string>> naming;
-    for (const std::string& line : after) {
-      for (const std::string& domain : domainsNamed(line)) {
-        naming[domain].push_back(line);
-      }
-    }
-    for (const auto& entry : hosts) {
-      std::string canonical = entry.second + "     ";
-      canonical.resize(std::max<std::size_t>(canonical.size(), 21), ' ');
-      canonical += entry.first;
-      EXPECT_EQ(std::vector<std::string>{canonical}, naming[resolver::Folded(entry.first)])
-          << entry.first;
-    }
-    auto others = [&](const std::string& textRead) {
-      auto byName = resolver::AddressesByName(textRead);
-      for (const std::string& domain : domains) {
-        byName.erase(domain);
-      }
-      return byName;
-    };
-    EXPECT_TRUE(others(text) == others(out)) << "another name resolves differently";
-  });
+        // The expected domains each line names, folded.
+        auto domainsNamed = [&](const std::string& line) {
+          std::set<std::string> named;
+          for (const std::string& name : resolver::Read(line).names) {
+            if (domains.count(resolver::Folded(name)) != 0) {
+              named.insert(resolver::Folded(name));
+            }
+          }
+          return named;
+        };
+        const std::vector<std::string> before = resolver::SplitLines(text);
+        const std::vector<std::string> after = resolver::SplitLines(out);
+        ASSERT_GE(after.size(), before.size());
+        for (std::size_t i = 0; i < before.size(); ++i) {
+          if (domainsNamed(before[i]).empty()) {
+            ASSERT_EQ(before[i], after[i]) << "line " << i + 1;
+          }
+        }
+        std::map<std::string, std::vector<std::string>> naming;
+        for (const std::string& line : after) {
+          for (const std::string& domain : domainsNamed(line)) {
+            naming[domain].push_back(line);
+          }
+        }
+        for (const auto& entry : hosts) {
+          std::string canonical = entry.second + "     ";
+          canonical.resize(std::max<std::size_t>(canonical.size(), 21), ' ');
+          canonical += entry.first;
+          EXPECT_EQ(std::vector<std::string>{canonical}, naming[resolver::Folded(entry.first)])
+              << entry.first;
+        }
+        auto others = [&](const std::string& textRead) {
+          auto byName = resolver::AddressesByName(textRead);
+          for (const std::string& domain : domains) {
+            byName.erase(domain);
+          }
+          return byName;
+        };
+        EXPECT_TRUE(others(text) == others(out)) << "another name resolves differently";
+      });
   if (cases == 0) {
     GTEST_SKIP() << "no sample hosts files at " << HOSTS_DATA_DIR;
   }

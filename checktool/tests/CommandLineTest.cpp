@@ -201,8 +201,9 @@ TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
                   "<td id=textcenter width=\"100\"><font color=\"red\">异常</font></td>\n"
                   "<td id=textcenter width=\"100\"><font color=\"#008000\">成功</font></td>\n"))
       << report;
-  EXPECT_EQ("[Desktop Entry]\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop Action New]\nExec=x\n",
-            ReadFile(Path("out/entry")));
+  EXPECT_EQ(
+      "[Desktop Entry]\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop Action New]\nExec=x\n",
+      ReadFile(Path("out/entry")));
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
   EXPECT_EQ("/bin/cp /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop\n",
             PkexecLog());

@@ -130,17 +130,14 @@ TEST(SystemTest, AnInterruptedCommandIsRemembered) {
       // As from a terminal, whatever our parent ignored; and no core files.
       (void)std::signal(SIGINT, SIG_DFL);
       (void)std::signal(SIGQUIT, SIG_DFL);
-      const struct rlimit noCore {
-        0, 0
-      };
+      const struct rlimit noCore { 0, 0 };
       (void)::setrlimit(RLIMIT_CORE, &noCore);
       const int before = NSCheckerTool::InterruptSignal();
       (void)NSCheckerTool::System(c.command);
       const int after = NSCheckerTool::InterruptSignal();
       (void)NSCheckerTool::System("exit 0");  // a later success does not clear it
-      ::_exit(before == 0 && after == c.signal && NSCheckerTool::InterruptSignal() == c.signal
-                  ? 0
-                  : 1);
+      ::_exit(before == 0 && after == c.signal && NSCheckerTool::InterruptSignal() == c.signal ? 0
+                                                                                               : 1);
     }
     int status = 0;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
