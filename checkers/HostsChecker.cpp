@@ -24,20 +24,6 @@ constexpr SpaceTable kSpaces;
 
 inline bool IsSpace(char c) { return kSpaces.space[static_cast<unsigned char>(c)]; }
 
-inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-bool SameIgnoringCase(std::string_view a, const std::string& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 using Expected = std::map<std::string, std::string>;
 
 // The expected domain that name spells, as the resolver compares names:
@@ -46,7 +32,7 @@ using Expected = std::map<std::string, std::string>;
 Expected::const_iterator DomainSpelledBy(const Expected& expected, std::string_view name) {
   auto found = expected.end();
   for (auto it = expected.begin(); it != expected.end(); ++it) {
-    if (SameIgnoringCase(name, it->first)) {
+    if (NSCheckerTool::EqualIgnoringCase(name, it->first)) {
       if (name == it->first) {
         return it;
       }
@@ -249,21 +235,21 @@ bool HostsChecker::CheckError(std::string& line, const std::map<std::string, std
   // Which expected domain each name spells, if any.
   const std::string* domain = nullptr;
   bool oneDomain = true;
-  bool namesOne = false;
+  bool namesADomain = false;
   for (std::string_view name : s_fields.names) {
     const auto spelled = DomainSpelledBy(expected, name);
     if (spelled == expected.end()) {
       oneDomain = false;
       continue;
     }
-    namesOne = true;
+    namesADomain = true;
     if (domain == nullptr) {
       domain = &spelled->first;
     } else if (*domain != spelled->first) {
       oneDomain = false;
     }
   }
-  if (!namesOne) {
+  if (!namesADomain) {
     return false;  // the line stays exactly as it is
   }
 

@@ -24,6 +24,18 @@ inline bool SameIgnoringCase(const char* text, const std::string& lowered) {
 
 }  // namespace
 
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 const char* FindIgnoringCase(const char* from, const char* end, const std::string& needle) {
   const std::size_t n = needle.size();
   if (n == 0 || end - from < static_cast<std::ptrdiff_t>(n)) {

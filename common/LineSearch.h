@@ -2,9 +2,14 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace NSCheckerTool {
+
+// Whether a and b are the same text, ASCII letters compared without regard to
+// case (other bytes exactly), as the resolver compares host names.
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
 // The first place in [from, end) where needle stands, ASCII letters compared
 // without regard to case (other bytes exactly); null when there is none or

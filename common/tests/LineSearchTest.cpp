@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+using NSCheckerTool::EqualIgnoringCase;
 using NSCheckerTool::FindIgnoringCase;
 using NSCheckerTool::LinesContaining;
 
@@ -83,7 +84,12 @@ TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text + " / " + c.needle);
     EXPECT_EQ(c.at, Find(c.text, 0, c.needle));
+    // A whole match is an equal text.
+    EXPECT_EQ(c.at == 0 && c.text.size() == c.needle.size(), EqualIgnoringCase(c.text, c.needle));
   }
+  EXPECT_TRUE(EqualIgnoringCase("", ""));
+  EXPECT_FALSE(EqualIgnoringCase("@b", "`b"));
+  EXPECT_FALSE(EqualIgnoringCase("\xc1", "\xe1"));
 }
 
 // Random texts over bytes that differ only in bit 5, at every length around
