@@ -22,11 +22,7 @@ gio_opens() {
   env -i PATH="$CASE/stand-in:/usr/bin:/bin" HOME="$CASE/home" XDG_DATA_DIRS=/usr/share \
     XDG_DATA_HOME="$CASE/home/data" XDG_CONFIG_HOME="$CASE/xdg-config" \
     XDG_CONFIG_DIRS="$CASE/xdg-config" gio open 'tolvane://open?file=a%20b&n=1' 2>&1
-  tries=0
-  until [ -s "$CASE/started" ] || [ "$tries" -ge 100 ]; do
-    tries=$((tries + 1))
-    sleep 0.05
-  done
+  wait_until '[ -s "$CASE/started" ]'
   tr '\n' ' ' <"$CASE/started" 2>/dev/null
 }
 

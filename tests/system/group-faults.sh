@@ -191,12 +191,7 @@ interrupted_during_the_first_repair() {
   wrap=$(logged_pkexec 'touch /tmp/pkexec-started; sleep 60')
   run_tool --as alice --wrap "$wrap $SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  tries=0
-  until [ -e /tmp/pkexec-started ]; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 200 ] || break
-    sleep 0.05
-  done
+  wait_until '[ -e /tmp/pkexec-started ]'
   kill -INT "-$(cat /tmp/pid)"
   wait "$runner"
   expect_run 130 "" failed failed
@@ -242,17 +237,11 @@ run_with_sigchld_ignored() {
   flock /tmp/check_hosts_tmp.lock sh -c \
     'touch /tmp/lock-held; while [ ! -e /tmp/lock-release ]; do sleep 0.05; done' &
   holder=$!
-  tries=0
-  until [ -e /tmp/lock-held ] || [ "$tries" -ge 200 ]; do tries=$((tries + 1)); sleep 0.05; done
+  wait_until '[ -e /tmp/lock-held ]'
   run_tool "$@" --wrap "$SYSTEST_LAUNCH --ignore-sigchld --pidfile /tmp/pid --" &
   runner=$!
   program=$(readlink -f "$CHECKTOOL_BIN")
-  tries=0
-  until [ -s /tmp/pid ] && [ "$(readlink "/proc/$(cat /tmp/pid)/exe")" = "$program" ] ||
-    [ "$tries" -ge 200 ]; do
-    tries=$((tries + 1))
-    sleep 0.05
-  done
+  wait_until '[ -s /tmp/pid ] && [ "$(readlink "/proc/$(cat /tmp/pid)/exe")" = "$program" ]'
   awk '/^SigIgn:/ { print $2 }' "/proc/$(cat /tmp/pid)/status" >"$CASE/sigign"
   touch /tmp/lock-release
   wait "$runner"

@@ -180,6 +180,16 @@ logged_pkexec() {
 
 pkexec_calls() { wc -l <"$CASE/pkexec.log"; }
 
+# wait_until SHELL-CONDITION: polls it every 50 ms for at most 10 seconds.
+wait_until() {
+  tries=0
+  until eval "$1"; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 200 ] || return 1
+    sleep 0.05
+  done
+}
+
 fail() {
   echo "  $*"
   case_failed=1
