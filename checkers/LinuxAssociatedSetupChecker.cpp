@@ -167,12 +167,11 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::Repair() {
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::WriteTmpUrlFile(const std::string& tmpPath) {
-  return NSCheckerTool::WriteRepairFile(tmpPath, m_strUrlFileContent, m_strUrlFile)
-             ? EmSetupOk
-             : EmSetupRepairFailed;
+  return NSCheckerTool::StageRepairText(tmpPath, m_strUrlFileContent) ? EmSetupOk
+                                                                      : EmSetupRepairFailed;
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::ReplaceUrlFile(const std::string& target,
                                                                 const std::string& tmpPath) {
-  return NSCheckerTool::InstallRepairFile(tmpPath, target) ? EmSetupOk : EmSetupRepairFailed;
+  return NSCheckerTool::InstallStagedText(tmpPath, target) ? EmSetupOk : EmSetupRepairFailed;
 }

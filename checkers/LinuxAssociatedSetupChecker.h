@@ -5,8 +5,8 @@
 #include <string>
 
 // Checks the Exec line of the client's URL-handler desktop entry and installs
-// a corrected entry through "pkexec /bin/cp". The entry is read once, by Init;
-// Check and Repair work on what Init kept.
+// a corrected entry through pkexec (see NSCheckerTool::CopyCommand). The entry is read once, by
+// Init; Check and Repair work on what Init kept.
 class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
  public:
   LinuxAssociatedSetupChecker();
@@ -39,9 +39,10 @@ class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
   // Exec[de] stay byte for byte. True when the main group had an Exec line.
   static bool RebuildEntry(const std::string& text, const std::string& exec, std::string& curExec,
                            std::string& rebuilt);
-  // Writes m_strUrlFileContent to tmpPath; 0 or 2.
+  // Stages m_strUrlFileContent under the name tmpPath (a sealed memory
+  // file; nothing is written at that path); 0 or 2.
   EmSetupCheckerState WriteTmpUrlFile(const std::string& tmpPath);
-  // Runs "pkexec /bin/cp <tmpPath> <target>" and removes tmpPath; 0 or 2.
+  // Copies the text staged under tmpPath into target through pkexec; 0 or 2.
   EmSetupCheckerState ReplaceUrlFile(const std::string& target, const std::string& tmpPath);
 
  protected:

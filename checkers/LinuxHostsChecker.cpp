@@ -17,14 +17,13 @@ EmHostsCheckerState LinuxHostsChecker::Repair() {
 }
 
 EmHostsCheckerState LinuxHostsChecker::WriteTmpHostsFile(const std::string& tmpPath) {
-  return NSCheckerTool::WriteRepairFile(tmpPath, m_strHostsContent, GetHostsFilePath())
-             ? EmHostsOk
-             : EmHostsRepairFailed;
+  return NSCheckerTool::StageRepairText(tmpPath, m_strHostsContent) ? EmHostsOk
+                                                                    : EmHostsRepairFailed;
 }
 
 EmHostsCheckerState LinuxHostsChecker::ReplaceHosts(const std::string& target,
                                                     const std::string& tmpPath) {
   // Only the copy into the hosts file is privileged; pkexec asks the user
   // through polkit.
-  return NSCheckerTool::InstallRepairFile(tmpPath, target) ? EmHostsOk : EmHostsRepairFailed;
+  return NSCheckerTool::InstallStagedText(tmpPath, target) ? EmHostsOk : EmHostsRepairFailed;
 }

@@ -2,7 +2,7 @@
 //
 // Checks that the hosts file maps the client's local domain and that the
 // client's URL-handler desktop entry runs the right command, repairs what is
-// wrong through "pkexec /bin/cp", and writes an HTML table report.
+// wrong through pkexec, and writes an HTML table report.
 #include "checktool/ClientCheckTool.h"
 #include "checktool/DefaultConfig.h"
 #include "common/FileIO.h"
@@ -52,6 +52,10 @@ int main(int argc, char* argv[]) {
   }
   const std::string lan = argv[4];
 
+  // From here on a stop (Ctrl-C, a closed terminal, a logout, the client
+  // ending us) ends the run in order: no further prompt, the report written,
+  // then the end by that signal.
+  NSCheckerTool::CatchStopSignals();
   ClientCheckTool tool;
   std::string report;
   {
@@ -70,8 +74,8 @@ int main(int argc, char* argv[]) {
   if (!written) {
     Say("Can't write " + reportPath + "\n");
   }
-  // A Ctrl-C during a repair stopped the repairs; the report says which
-  // failed, and then we end the way the interrupted command did.
+  // A stop signal stopped the repairs; the report says which failed, and
+  // then we end by that signal, as the interrupted command did.
   if (const int signal = NSCheckerTool::InterruptSignal()) {
     DieBy(signal);
   }

@@ -4,7 +4,9 @@
 #include "common/RunLock.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -13,23 +15,21 @@ namespace NSCheckerTool {
 
 namespace {
 
-// The repair file this process created last, so that only that file is ever
-// removed from the shared temporary directory.
-struct RepairFile {
-  std::string path;
-  dev_t dev = 0;
-  ino_t ino = 0;
+// The text staged for the next install, and the name it was staged under.
+struct Staged {
+  std::string name;
+  int fd = -1;
 };
-RepairFile s_repairFile;
+Staged s_staged;
 
-// Removes the repair file at path if it is still the one we created.
-void RemoveRepairFile(const std::string& path) {
-  struct stat st {};
-  if (s_repairFile.path == path && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_dev == s_repairFile.dev && st.st_ino == s_repairFile.ino) {
-    ::unlink(path.c_str());  // a failure leaves a file only we and root may touch
+// Set once a privileged command was refused: the user said no.
+bool s_bRefused = false;
+
+void DropStaged() {
+  if (s_staged.fd >= 0) {
+    ::close(s_staged.fd);  // read-only from here on: nothing to lose
   }
-  s_repairFile = RepairFile();
+  s_staged = Staged();
 }
 
 // Reads until end of file, starting with room for the size fstat gave and
@@ -74,29 +74,6 @@ bool WriteAll(int fd, const std::string& content) {
   return true;
 }
 
-// Creates tmpPath exclusively. O_EXCL with O_CREAT fails on any existing
-// entry, a dangling symbolic link included, so nothing planted there is ever
-// opened. A leftover entry is unlinked (never followed) and creation tried
-// again; in a sticky directory that succeeds only for our own files, or for
-// anyone's when we are root.
-int CreateExclusive(const std::string& tmpPath) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    int fd = ::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) {
-      return fd;
-    }
-    struct stat old {};
-    if (::lstat(tmpPath.c_str(), &old) != 0) {
-      continue;  // gone meanwhile: try again
-    }
-    int removed = S_ISDIR(old.st_mode) ? ::rmdir(tmpPath.c_str()) : ::unlink(tmpPath.c_str());
-    if (removed != 0 && errno != ENOENT) {
-      return -1;
-    }
-  }
-  return -1;
-}
-
 }  // namespace
 
 ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t slack) {
@@ -131,50 +108,65 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
-bool WriteRepairFile(const std::string& tmpPath, const std::string& content,
-                     const std::string& target) {
-  if (RunLock::CurrentState() == RunLock::State::Missed || InterruptSignal() != 0) {
+int SealedText(const std::string& text) {
+  const int fd = ::memfd_create("check_hosts_tmp", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) {
+    return -1;
+  }
+  struct stat st {};
+  const bool whole =
+      WriteAll(fd, text) && ::fstat(fd, &st) == 0 &&
+      static_cast<std::size_t>(st.st_size) == text.size() &&
+      ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0 &&
+      ::lseek(fd, 0, SEEK_SET) == 0;
+  if (!whole) {
+    ::close(fd);  // never handed out: nothing to lose
+    return -1;
+  }
+  return fd;
+}
+
+bool MayRepair() {
+  return RunLock::CurrentState() != RunLock::State::Missed && InterruptSignal() == 0 && !s_bRefused;
+}
+
+bool StageRepairText(const std::string& name, const std::string& content) {
+  DropStaged();
+  if (!MayRepair()) {
     return false;
   }
-  mode_t mode = 0644;
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 0777;
-  }
-  int fd = CreateExclusive(tmpPath);
+  const int fd = SealedText(content);
   if (fd < 0) {
     return false;
   }
-  struct stat made {};
-  // fchmod is not subject to the umask, so a umask of 077 cannot leave a
-  // hosts file created from it unreadable to other users.
-  bool ok = ::fstat(fd, &made) == 0 && WriteAll(fd, content) && ::fchmod(fd, mode) == 0;
-  if (::close(fd) != 0) {
-    ok = false;
-  }
-  if (!ok) {
-    ::unlink(tmpPath.c_str());  // our own file: an incomplete one is never copied
-    return false;
-  }
-  s_repairFile = RepairFile{tmpPath, made.st_dev, made.st_ino};
+  s_staged = Staged{name, fd};
   return true;
 }
 
-bool InstallRepairFile(const std::string& tmpPath, const std::string& target) {
+bool InstallStagedText(const std::string& name, const std::string& target) {
+  if (s_staged.fd < 0 || s_staged.name != name || !MayRepair()) {
+    DropStaged();
+    return false;
+  }
   struct stat st {};
   // Only a target that does not exist at all is created; a dangling link is
   // left to cp, which refuses to write through it.
   const bool missing = ::lstat(target.c_str(), &st) != 0 && errno == ENOENT;
-  const bool copied = System(CopyCommand(tmpPath, target, missing)) == 0;
-  // Whatever the outcome: a leftover in the sticky /tmp would make every
-  // other user's repair fail until /tmp is cleaned.
-  RemoveRepairFile(tmpPath);
-  if (!copied) {
+  const int status = System(CopyCommand(target, missing), s_staged.fd);
+  DropStaged();
+  // pkexec's own statuses for "not authorised" and "dialog dismissed" (and
+  // the shell's for a pkexec that is not there): asking again would only
+  // show the user a prompt they already said no to.
+  if (status != -1 && WIFEXITED(status) &&
+      (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127)) {
+    s_bRefused = true;
+  }
+  if (status != 0) {
     return false;
   }
   // The report must not say Success for a text that is not on disk yet.
   // Linux allows fsync on a descriptor opened for reading only.
-  int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     return false;
   }

@@ -21,22 +21,28 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t 
 // only when every byte was written and the file closed cleanly.
 bool WriteWholeFile(const std::string& path, const std::string& text);
 
-// Writes the file that a repair then copies into target. The file is created
-// afresh at tmpPath: never through a symbolic link and never into an entry
-// that this call did not create; whatever stands at tmpPath already is
-// removed first where the process may do so, otherwise the call fails. The
-// file gets the permission bits of target (0644 when target is missing),
-// whatever the umask. Answers true only when every byte was written and the
-// file closed cleanly; an incomplete file is removed. Refuses outright when
-// this process wanted the run lock and did not get it, or when the user
-// interrupted an earlier repair.
-bool WriteRepairFile(const std::string& tmpPath, const std::string& content,
-                     const std::string& target);
+// A new unnamed memory file (close-on-exec) that holds exactly text and is
+// sealed: from then on nobody, not even a process that reaches it through
+// /proc, can write, grow or shrink it. -1 when it cannot be made whole.
+int SealedText(const std::string& text);
 
-// Copies the file that WriteRepairFile wrote at tmpPath into target through
-// pkexec, then removes it (only if it is still the file that call created)
-// and flushes target to disk. True only when the copy succeeded and target
-// is on disk.
-bool InstallRepairFile(const std::string& tmpPath, const std::string& target);
+// Whether a repair may still start a privileged command: not when this
+// process wanted the run lock and did not get it, when a stop signal came,
+// or when the user refused an earlier repair's authorisation.
+bool MayRepair();
+
+// Stages content as the text that the next InstallStagedText for the same
+// name copies: in a sealed memory file, never in a file another program
+// can reach. False (and nothing staged) when the text cannot be staged whole
+// or MayRepair() says no.
+bool StageRepairText(const std::string& name, const std::string& content);
+
+// Copies the text staged under name into target through pkexec (see
+// CopyCommand; the command reads the sealed file as its standard input),
+// then flushes target to disk. True only when the copy succeeded and target
+// is on disk. The staged text is dropped in any case. A command that ends
+// with pkexec's status for a refused or dismissed authorisation (126, 127)
+// makes MayRepair() false for the rest of the run.
+bool InstallStagedText(const std::string& name, const std::string& target);
 
 }  // namespace NSCheckerTool

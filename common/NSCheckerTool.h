@@ -8,15 +8,29 @@
 // the client's other tools use for paths, files, strings, processes and time.
 namespace NSCheckerTool {
 
-// Runs a command line through the shell with SIGCHLD at its default action and
-// returns system()'s raw status: 0 for a clean exit, non-zero otherwise. The
-// shell searches a PATH without empty or relative elements, so nothing is
-// ever run from the working directory. A command that ends by SIGINT or
-// SIGQUIT is remembered (see InterruptSignal).
+// Runs a command line through the shell ("/bin/sh -c") and returns the
+// wait status, as system() does: 0 for a clean exit, non-zero otherwise, -1
+// when no shell could be started. SIGCHLD is at its default action for the
+// call, so the status is never lost. The shell searches a PATH without empty
+// or relative elements, so nothing is ever run from the working directory.
+// With input, the command's standard input is that descriptor (no other
+// descriptor of the program's reaches the command); otherwise it is the
+// program's own.
+// A stop signal (see CatchStopSignals) that arrives while the command runs
+// is never lost: it is remembered and passed on to the processes the command
+// started, except a copy that already writes its target, and System returns
+// only when none of them is left. A command that ends by SIGINT or SIGQUIT
+// (the user interrupted it) is remembered as a stop as well.
 int System(const std::string& command);
+int System(const std::string& command, int input);
 
-// SIGINT or SIGQUIT when a command run by System ended by that signal (the
-// user interrupted it), else 0. Once set, no further repair is started.
+// Has SIGINT, SIGQUIT, SIGTERM and SIGHUP remembered rather than end the
+// program at once, so that a run can stop where it is, write its report and
+// then end by the signal.
+void CatchStopSignals();
+
+// The first stop signal of the run (caught, or the one that ended an
+// interrupted command), else 0. Once set, no further repair is started.
 int InterruptSignal();
 
 // PATH with its empty and relative elements left out; the system's default
@@ -30,12 +44,13 @@ std::string GetOSTempPath();
 // characters; a plain path comes back as it stands.
 std::string QuoteForShell(const std::string& path);
 
-// The privileged copy of a prepared file into its target:
-// "pkexec /bin/cp <from> <to>". Copying into the existing file keeps its
-// owner, mode, ACL, extended attributes, inode and mounts. For a target that
-// does not exist yet, "--preserve=mode" gives the new root-owned file the
-// prepared file's permission bits instead of those of the caller's umask.
-std::string CopyCommand(const std::string& from, const std::string& to, bool targetMissing);
+// The privileged copy of a repair's text, which the command reads from its
+// standard input, into target: "pkexec /bin/cp -T /dev/stdin <target>".
+// Copying into the existing file keeps its owner, mode, ACL, extended
+// attributes, inode and mounts. A target that does not exist yet is created
+// by "pkexec /usr/bin/install -m 0644 -T /dev/stdin <target>": root's, with
+// that mode whatever the caller's umask.
+std::string CopyCommand(const std::string& to, bool targetMissing);
 
 // Paths and directories. Every function that splits a path takes both "/"
 // and "\\" as separators.

@@ -62,7 +62,10 @@ RunLock::RunLock(const std::string& path, int waitMs) {
         m_nFd = fd;
         break;
       }
-      if ((errno != EWOULDBLOCK && errno != EINTR) || NowMs() >= deadline) {
+      // A stop signal ends the wait as well: the run then checks, repairs
+      // nothing and ends.
+      if ((errno != EWOULDBLOCK && errno != EINTR) || NowMs() >= deadline ||
+          InterruptSignal() != 0) {
         ::close(fd);
         break;
       }

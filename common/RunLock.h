@@ -6,12 +6,12 @@ namespace NSCheckerTool {
 
 // An exclusive advisory lock that serialises whole runs of the program, so
 // that no run reads the hosts file or the desktop entry while another one is
-// replacing it, and no two runs share the temporary file. The lock file lives
+// replacing it. The lock file lives
 // in the shared temporary directory: it is only ever opened for reading,
 // never through a symbolic link, and anything there but a regular file counts
 // as a lock that cannot be had. A lock that another process holds is waited
 // for a bounded time; a run that misses it still checks, but its repairs fail
-// (see WriteRepairFile).
+// (see MayRepair).
 class RunLock {
  public:
   // Process-wide outcome of the last attempt: repairs are refused only after

@@ -1,6 +1,7 @@
 #include "testsupport/TestSupport.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
 #include <fstream>
@@ -38,6 +39,19 @@ mode_t ModeOf(const std::string& path) {
 }
 
 bool RunningAsRoot() { return ::geteuid() == 0; }
+
+bool InChild(const std::function<bool()>& body) {
+  std::cout.flush();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    return false;
+  }
+  if (child == 0) {
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 pugi::xml_node ParseSection(pugi::xml_document& doc, const char* xml, const char* name) {
   pugi::xml_parse_result parsed = doc.load_string(xml, pugi::parse_default);

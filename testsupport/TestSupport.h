@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include <sys/types.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ void WriteFile(const std::string& path, const std::string& content, mode_t mode 
 bool Exists(const std::string& path);
 mode_t ModeOf(const std::string& path);
 bool RunningAsRoot();
+// Runs body in a child process and answers what it answered there. For
+// what lasts for a process once it happened (a refused authorisation, a
+// stop signal, a missed run lock), so that it cannot reach other tests.
+bool InChild(const std::function<bool()>& body);
 
 // Parses xml into doc (which must outlive the node) and answers its first
 // top-level element called name, or a null node.

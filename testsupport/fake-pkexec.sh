@@ -1,15 +1,15 @@
 #!/bin/sh
 # Stand-in for pkexec in tests. It logs its arguments, can be told to refuse,
-# and runs "/bin/cp [--preserve=mode] <from> <to>" only where nothing real
-# can be hit: into the test's own directory (FAKE_PKEXEC_ROOT), or onto the
-# system paths when they are private mounts of a sandbox
-# (FAKE_PKEXEC_SANDBOXED).
+# and runs "/bin/cp -T /dev/stdin <to>" or
+# "/usr/bin/install -m 0644 -T /dev/stdin <to>" (the text arrives on standard
+# input) only where nothing real can be hit: into the test's own directory
+# (FAKE_PKEXEC_ROOT), or onto the system paths when they are private mounts
+# of a sandbox (FAKE_PKEXEC_SANDBOXED).
 printf '%s\n' "$*" >>"${FAKE_PKEXEC_LOG:-/dev/null}"
 [ -z "$FAKE_PKEXEC_REFUSE" ] || exit 126
-[ "$1" = /bin/cp ] || exit 127
-case $# in
-  3) to=$3 ;;
-  4) [ "$2" = --preserve=mode ] || exit 127; to=$4 ;;
+case "$*" in
+  "/bin/cp -T /dev/stdin "*) [ $# -eq 4 ] || exit 127; to=$4 ;;
+  "/usr/bin/install -m 0644 -T /dev/stdin "*) [ $# -eq 6 ] || exit 127; to=$6 ;;
   *) exit 127 ;;
 esac
 case "$to" in *..*) exit 126 ;; esac

@@ -1,4 +1,5 @@
 #include "common/FileIO.h"
+#include "common/NSCheckerTool.h"
 #include "common/RunLock.h"
 #include "testsupport/TestSupport.h"
 
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <functional>
 
@@ -49,116 +51,88 @@ TEST_F(FileIOTest, ReadWholeFileRefusesAFileWithoutReadPermission) {
   EXPECT_EQ(ReadResult::Failed, NSCheckerTool::ReadWholeFile(Path("secret"), bytes));
 }
 
-TEST_F(FileIOTest, RepairFileTakesTheTargetsModeWhateverTheUmask) {
-  WriteFile(Path("target"), "old\n", 0640);
-  mode_t oldMask = ::umask(077);
-  bool written = NSCheckerTool::WriteRepairFile(Path("tmp"), "new text\n", Path("target"));
-  bool writtenForMissing = NSCheckerTool::WriteRepairFile(Path("tmp2"), "x", Path("no-target"));
-  ::umask(oldMask);
-  ASSERT_TRUE(written);
-  ASSERT_TRUE(writtenForMissing);
-  EXPECT_EQ("new text\n", ReadFile(Path("tmp")));
-  EXPECT_EQ(0640u, ModeOf(Path("tmp")));
-  EXPECT_EQ(0644u, ModeOf(Path("tmp2")));
-  EXPECT_EQ("old\n", ReadFile(Path("target")));
-}
-
-TEST_F(FileIOTest, RepairFileReplacesWhateverStandsAtItsPathWithoutFollowingIt) {
-  WriteFile(Path("victim"), "victim's own text\n", 0600);
+// Once sealed, the staged text can be changed by nobody: not through the
+// descriptor, not through a new opening of it by /proc.
+TEST_F(FileIOTest, SealedTextCanBeReadButNeverChanged) {
+  const int fd = NSCheckerTool::SealedText("127.0.0.1 local.tolvane.com\n");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(FD_CLOEXEC, ::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  EXPECT_EQ("127.0.0.1 local.tolvane.com\n", ReadFile(proc));
+  const int reopened = ::open(proc.c_str(), O_WRONLY);
+  ASSERT_GE(reopened, 0);
   struct Case {
     const char* what;
-    std::function<void(const std::string&)> plant;
+    std::function<int()> change;
   } cases[] = {
-      {"stale file", [](const std::string& p) { WriteFile(p, "a much longer stale text\n"); }},
-      {"link to a file",
-       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); }},
-      {"dangling link",
-       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("nowhere").c_str(), p.c_str())); }},
-      {"fifo", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0666)); }},
-      {"empty directory", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0777)); }},
+      {"write", [&] { return static_cast<int>(::write(fd, "x", 1)); }},
+      {"write at the start", [&] { return static_cast<int>(::pwrite(fd, "6", 1, 0)); }},
+      {"write through /proc", [&] { return static_cast<int>(::write(reopened, "6", 1)); }},
+      {"shrink", [&] { return ::ftruncate(fd, 0); }},
+      {"grow", [&] { return ::ftruncate(fd, 4096); }},
+      {"unseal", [&] { return ::fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE); }},
   };
-  int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::string tmp = Path("tmp" + std::to_string(n++));
-    c.plant(tmp);
-    ASSERT_TRUE(NSCheckerTool::WriteRepairFile(tmp, "fresh\n", Path("victim")));
-    struct stat st {};
-    ASSERT_EQ(0, ::lstat(tmp.c_str(), &st));
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ("fresh\n", ReadFile(tmp));
-    EXPECT_FALSE(Exists(Path("nowhere")));
+    errno = 0;
+    EXPECT_EQ(-1, c.change());
+    EXPECT_EQ(EPERM, errno);
   }
-  EXPECT_EQ("victim's own text\n", ReadFile(Path("victim")));
+  EXPECT_EQ("127.0.0.1 local.tolvane.com\n", ReadFile(proc));
+  ::close(reopened);
+  ::close(fd);
 }
 
-TEST_F(FileIOTest, RepairFileFailsOnWhatItCannotRemove) {
-  ASSERT_EQ(0, ::mkdir(Path("tmp").c_str(), 0755));
-  WriteFile(Path("tmp/inside"), "keep\n");
-  EXPECT_FALSE(NSCheckerTool::WriteRepairFile(Path("tmp"), "x", Path("target")));
-  EXPECT_EQ("keep\n", ReadFile(Path("tmp/inside")));
-  EXPECT_FALSE(NSCheckerTool::WriteRepairFile(Path("missing-dir/tmp"), "x", Path("target")));
-}
-
-// In a sticky shared directory another user's file can be neither written
-// nor removed by an ordinary user: the repair must fail and leave it alone.
-TEST_F(FileIOTest, AnotherUsersPlantedFileMakesAnOrdinaryUsersRepairFail) {
-  if (!RunningAsRoot()) {
-    GTEST_SKIP() << "needs root to act as two users";
+// Each case in a child: what refuses a repair lasts for the process.
+TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
+  InstallFakePkexec();
+  WriteFile(Path("target"), "old\n");
+  struct Case {
+    const char* what;
+    std::function<bool()> spoil;  // what refuses later repairs; true if it staged anyway
+  } cases[] = {
+      {"the run lock was missed",
+       [&] {
+         static NSCheckerTool::RunLock holder(Path("lock"), 0);  // held until the child ends
+         static NSCheckerTool::RunLock late(Path("lock"), 0);
+         return NSCheckerTool::StageRepairText("t", "new\n");
+       }},
+      {"a stop signal came",
+       [&] {
+         NSCheckerTool::CatchStopSignals();
+         ::raise(SIGTERM);
+         return NSCheckerTool::StageRepairText("t", "new\n");
+       }},
+      {"the authorisation was refused",
+       [&] {
+         ::setenv("FAKE_PKEXEC_REFUSE", "1", 1);
+         const bool staged = NSCheckerTool::StageRepairText("t", "new\n");
+         (void)NSCheckerTool::InstallStagedText("t", Path("target"));
+         ::unsetenv("FAKE_PKEXEC_REFUSE");
+         return !staged;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_TRUE(InChild([&] {
+      const bool wrong = c.spoil();
+      // Whatever happened first, no command runs and nothing changes now.
+      return !wrong && !(NSCheckerTool::StageRepairText("t", "new\n") &&
+                         NSCheckerTool::InstallStagedText("t", Path("target")));
+    }));
   }
-  std::string shared = Path("shared");
-  ASSERT_EQ(0, ::mkdir(shared.c_str(), 0777));
-  ASSERT_EQ(0, ::chmod(shared.c_str(), 01777));
-  ASSERT_EQ(0, ::chmod(m_strTmpDir.c_str(), 0755));
-  std::string tmp = shared + "/check_hosts_tmp";
-  WriteFile(tmp, "attacker\n", 0666);
-  ASSERT_EQ(0, ::chown(tmp.c_str(), 65534, 65534));
+  EXPECT_EQ("old\n", ReadFile(Path("target")));
 
-  pid_t child = ::fork();
-  ASSERT_NE(-1, child);
-  if (child == 0) {
-    if (::setresgid(65533, 65533, 65533) != 0 || ::setresuid(65533, 65533, 65533) != 0) {
-      ::_exit(2);
-    }
-    ::_exit(NSCheckerTool::WriteRepairFile(tmp, "victim text\n", "/nonexistent") ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(child, ::waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status)) << "1: the write went through, 2: could not change user";
-  EXPECT_EQ("attacker\n", ReadFile(tmp));
-
-  // Root may remove it, and does, writing a file of its own.
-  ASSERT_TRUE(NSCheckerTool::WriteRepairFile(tmp, "root text\n", "/nonexistent"));
-  struct stat st {};
-  ASSERT_EQ(0, ::lstat(tmp.c_str(), &st));
-  EXPECT_EQ(0u, st.st_uid);
-  EXPECT_EQ("root text\n", ReadFile(tmp));
-}
-
-TEST_F(FileIOTest, AnIncompleteRepairFileIsRemoved) {
-  // A file size limit makes write() fail part way, as a full disk would.
-  void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit oldLimit {};
-  ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &oldLimit));
-  struct rlimit small = oldLimit;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
-  bool written = NSCheckerTool::WriteRepairFile(Path("tmp"), std::string(100000, 'x'), Path("t"));
-  ::setrlimit(RLIMIT_FSIZE, &oldLimit);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(written);
-  EXPECT_FALSE(Exists(Path("tmp")));
-}
-
-TEST_F(FileIOTest, NoRepairFileWithoutTheRunLockOnceItWasMissed) {
-  NSCheckerTool::RunLock holder(Path("lock"), 0);
-  ASSERT_TRUE(holder.Held());
-  {
-    NSCheckerTool::RunLock late(Path("lock"), 50);
-    ASSERT_FALSE(late.Held());
-    EXPECT_FALSE(NSCheckerTool::WriteRepairFile(Path("tmp"), "x", Path("target")));
-    EXPECT_FALSE(Exists(Path("tmp")));
-  }
-  EXPECT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "x", Path("target")));
+  // Only the text staged under the name is installed, and only whole.
+  ASSERT_TRUE(NSCheckerTool::StageRepairText("other", "new\n"));
+  EXPECT_FALSE(NSCheckerTool::InstallStagedText("t", Path("target")));
+  EXPECT_TRUE(InChild([&] {
+    (void)std::signal(SIGXFSZ, SIG_IGN);  // a file size limit fails the write part way
+    const struct rlimit small { 4096, 4096 };
+    return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+           !NSCheckerTool::StageRepairText("t", std::string(100000, 'x')) &&
+           !NSCheckerTool::InstallStagedText("t", Path("target"));
+  }));
+  EXPECT_EQ("old\n", ReadFile(Path("target")));
+  EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("target") + "\n", PkexecLog());  // the refused one
 }

@@ -64,20 +64,11 @@ class IoFailureTest : public TempDirTest {
   }
 };
 
-TEST_F(IoFailureTest, AFailingCloseFailsTheWrite) {
-  // The repair file: reported as failed, and removed rather than copied.
-  WriteFile(Path("target"), "old\n");
-  s_strFailClose = Path("tmp");
-  EXPECT_FALSE(NSCheckerTool::WriteRepairFile(Path("tmp"), "new\n", Path("target")));
-  EXPECT_FALSE(Exists(Path("tmp")));
-
-  // The report.
+TEST_F(IoFailureTest, AFailingCloseFailsTheReport) {
   s_strFailClose = Path("report.html");
   EXPECT_FALSE(NSCheckerTool::WriteWholeFile(Path("report.html"), "<table>\n"));
-
   s_strFailClose.clear();
   EXPECT_TRUE(NSCheckerTool::WriteWholeFile(Path("report.html"), "<table>\n"));
-  EXPECT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "new\n", Path("target")));
 }
 
 // After the copy the target is flushed to disk; if that fails, so does the
@@ -86,13 +77,12 @@ TEST_F(IoFailureTest, TheCopiedFileIsFlushedAndAFailedFlushFailsTheRepair) {
   InstallFakePkexec();
   WriteFile(Path("target"), "old\n");
   s_strCountFsync = Path("target");
-  ASSERT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "new\n", Path("target")));
-  EXPECT_TRUE(NSCheckerTool::InstallRepairFile(Path("tmp"), Path("target")));
+  ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "new\n"));
+  EXPECT_TRUE(NSCheckerTool::InstallStagedText("repair", Path("target")));
   EXPECT_EQ(1, s_nFsyncs);
   EXPECT_EQ("new\n", ReadFile(Path("target")));
 
   s_strFailFsync = Path("target");
-  ASSERT_TRUE(NSCheckerTool::WriteRepairFile(Path("tmp"), "newer\n", Path("target")));
-  EXPECT_FALSE(NSCheckerTool::InstallRepairFile(Path("tmp"), Path("target")));
-  EXPECT_FALSE(Exists(Path("tmp")));
+  ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "newer\n"));
+  EXPECT_FALSE(NSCheckerTool::InstallStagedText("repair", Path("target")));
 }

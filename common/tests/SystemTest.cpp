@@ -46,14 +46,21 @@ TEST(SystemTest, TempPathIgnoresTheEnvironment) {
   }
 }
 
-TEST(SystemTest, CopyCommandKeepsPlainPathsAsTheyStand) {
-  EXPECT_EQ("pkexec /bin/cp /tmp/check_hosts_tmp /etc/hosts",
-            NSCheckerTool::CopyCommand("/tmp/check_hosts_tmp", "/etc/hosts", false));
-  EXPECT_EQ("pkexec /bin/cp /tmp/check_hosts_tmp /usr/share/applications/tolvane-url.desktop",
-            NSCheckerTool::CopyCommand("/tmp/check_hosts_tmp",
-                                       "/usr/share/applications/tolvane-url.desktop", false));
-  EXPECT_EQ("pkexec /bin/cp --preserve=mode /tmp/check_hosts_tmp /etc/hosts",
-            NSCheckerTool::CopyCommand("/tmp/check_hosts_tmp", "/etc/hosts", true));
+TEST(SystemTest, CopyCommandReadsTheTextFromStandardInput) {
+  struct Case {
+    const char* to;
+    bool missing;
+    const char* command;
+  } cases[] = {
+      {"/etc/hosts", false, "pkexec /bin/cp -T /dev/stdin /etc/hosts"},
+      {"/usr/share/applications/tolvane-url.desktop", false,
+       "pkexec /bin/cp -T /dev/stdin /usr/share/applications/tolvane-url.desktop"},
+      {"/etc/hosts", true, "pkexec /usr/bin/install -m 0644 -T /dev/stdin /etc/hosts"},
+      {"/etc/my hosts", false, "pkexec /bin/cp -T /dev/stdin '/etc/my hosts'"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.command, NSCheckerTool::CopyCommand(c.to, c.missing));
+  }
 }
 
 TEST(SystemTest, PathKeepsOnlyAbsoluteElements) {
@@ -142,6 +149,28 @@ TEST(SystemTest, AnInterruptedCommandIsRemembered) {
     int status = 0;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+}
+
+// A stop signal sent to the caller alone while a command runs (here by the
+// command itself) is neither lost nor left to end the caller at once: it is
+// remembered, passed on to what the shell started, and System returns once
+// that is gone. Each case in a child, since the mark lasts for the process.
+TEST(SystemTest, AStopSignalToTheCallerEndsTheCommandAndIsRemembered) {
+  for (const int stop : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(stop);
+    const std::string marker = "CHECKTOOL_TEST_MARK_" + std::to_string(::getpid());
+    EXPECT_TRUE(testsupport::InChild([&] {
+      const struct rlimit noCore { 0, 0 };
+      (void)::setrlimit(RLIMIT_CORE, &noCore);
+      NSCheckerTool::CatchStopSignals();
+      const int status = NSCheckerTool::System("kill -" + std::to_string(stop) + " $PPID; " +
+                                               marker + "=1 sleep 20");
+      // The shell reports its child's end by the signal.
+      return WIFEXITED(status) && WEXITSTATUS(status) == 128 + stop &&
+             NSCheckerTool::InterruptSignal() == stop &&
+             std::system(("! grep -q -s -a " + marker + " /proc/[0-9]*/environ").c_str()) == 0;
+    }));
   }
 }
 

@@ -1,7 +1,8 @@
 # Attackers: mallory plants things in the shared /tmp before a run by root or
-# by alice (who may use pkexec). Nothing may be written through a link, no
-# victim file may change, nothing of mallory's may become a system file, and
-# no run may hang.
+# by alice (who may use pkexec), and a second program of alice's acts while
+# her prompt is open. Nothing may be written through a link, no victim file
+# may change, nothing but the program's own text may become a system file,
+# and no run may hang.
 
 VICTIM_TEXT="the victim's own data
 "
@@ -20,23 +21,20 @@ plant() {
   esac
 }
 
+# The repair never uses the old temporary path: what mallory put there stays
+# hers, untouched, and the repair succeeds.
 attack() {  # attack KIND: a broken hosts file, mallory's plant, a run by $runner
   give_hosts "$BROKEN_HOSTS"
   plant "$1"
+  ls -ld --time-style=+%s.%N /tmp/check_hosts_tmp >"$CASE/plant.before"
   run_tool --as "$runner"
   [ "$(cat /tmp/victim)" = "${VICTIM_TEXT%?}" ] || fail "the victim's file changed"
   if grep -q 6.6.6.6 /etc/hosts; then fail "mallory's text became /etc/hosts"; fi
   [ "$(stat -c %U /etc/hosts)" != mallory ] || fail "/etc/hosts belongs to mallory"
-  if [ "$runner" = root ]; then
-    # root may remove what mallory planted, and does, then repairs.
-    expect_run 0 "" repaired correct
-    expect_hosts "$GOOD_HOSTS"
-  else
-    # alice may not remove mallory's entry in the sticky /tmp: the repair fails.
-    expect_run 0 "" failed correct
-    expect_hosts "$BROKEN_HOSTS"
-    [ "$(stat -c %U /tmp/check_hosts_tmp)" = mallory ] || fail "mallory's entry was replaced"
-  fi
+  expect_run 0 "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
+  ls -ld --time-style=+%s.%N /tmp/check_hosts_tmp >"$CASE/plant.after"
+  same_files "mallory's entry" "$CASE/plant.before" "$CASE/plant.after"
 }
 
 for kind in file symlink fifo directory; do
@@ -44,6 +42,43 @@ for kind in file symlink fifo directory; do
     eval "planted_${kind}_run_by_$who() { runner=$who; attack $kind; }"
   done
 done
+
+# A second program of alice's, played by a stand-in for pkexec that acts just
+# before the real one starts, while her prompt would be open: it swaps the
+# old temporary path for a link to a root-only file or a FIFO, writes its
+# own text there and makes it set-user-ID (with no hosts file, so that the
+# repair creates one), or tries to change the staged text itself, which is
+# the stand-in's standard input. Root installs exactly the program's text.
+during_the_prompt() {  # during_the_prompt KIND
+  give_hosts "$BROKEN_HOSTS"
+  expected=$GOOD_HOSTS
+  printf 'root only\n' >"$CASE/secret"
+  chmod 600 "$CASE/secret"
+  case $1 in
+    link) act="ln -sf $CASE/secret /tmp/check_hosts_tmp" ;;
+    fifo) act="rm -f /tmp/check_hosts_tmp; mkfifo /tmp/check_hosts_tmp" ;;
+    setuid)
+      rm /etc/hosts
+      expected="$CANON
+"
+      act="cp /bin/sh /tmp/check_hosts_tmp; chmod 6755 /tmp/check_hosts_tmp /dev/stdin"
+      ;;
+    stdin)
+      act="printf '6.6.6.6 local.tolvane.com\\n' 1<>/dev/stdin; printf x >>/dev/stdin"
+      act="$act; truncate -s 0 /dev/stdin; chmod 6777 /dev/stdin"
+      ;;
+  esac
+  run_tool --as alice --wrap "$(logged_pkexec "$act")"
+  expect_run 0 "" repaired correct
+  expect_hosts "$expected"
+  [ "$(stat -c '%U:%G %a' /etc/hosts)" = "root:root 644" ] ||
+    fail "/etc/hosts is $(stat -c '%U:%G %a' /etc/hosts)"
+  [ "$(pkexec_calls)" -eq 1 ] || fail "pkexec ran $(pkexec_calls) times"
+}
+link_swapped_in_during_the_prompt() { during_the_prompt link; }
+fifo_swapped_in_during_the_prompt() { during_the_prompt fifo; }
+setuid_text_during_the_prompt() { during_the_prompt setuid; }
+staged_text_changed_during_the_prompt() { during_the_prompt stdin; }
 
 umask_077() {  # umask_077 USER
   give_hosts "$BROKEN_HOSTS"
@@ -87,8 +122,9 @@ cases() {
       run_case "planted_${kind}_run_by_$who" "planted_${kind}_run_by_$who"
     done
   done
-  for name in umask_077_run_by_root umask_077_run_by_alice lock_planted_as_a_link \
-    lock_held_by_someone_else; do
+  for name in link_swapped_in_during_the_prompt fifo_swapped_in_during_the_prompt \
+    setuid_text_during_the_prompt staged_text_changed_during_the_prompt \
+    umask_077_run_by_root umask_077_run_by_alice lock_planted_as_a_link lock_held_by_someone_else; do
     run_case "$name" "$name"
   done
 }

@@ -1,15 +1,16 @@
 # Faults: what cannot be read, written, authorised or found.
 
+# The text is staged in memory: a full /tmp does not stop a repair.
 full_tmp() {
   give_hosts "$BROKEN_HOSTS"
-  umount /tmp
-  mount -t tmpfs -o size=16k,mode=1777 tmpfs /tmp
+  touch /tmp/check_hosts_tmp.lock
+  mount -o remount,size=64k /tmp
   dd if=/dev/zero of=/tmp/fill bs=4k 2>/dev/null
   run_tool --report "$CASE/r.html"
   cp "$CASE/r.html" "$CASE/report.html" 2>/dev/null
-  expect_run 0 "" failed correct
-  expect_hosts "$BROKEN_HOSTS"
-  [ ! -e /tmp/check_hosts_tmp ] || fail "an incomplete temporary file was left"
+  expect_run 0 "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
+  no_repair_file_left
 }
 
 hosts_is_a_directory() {
@@ -51,15 +52,19 @@ entry_missing() {
   [ ! -e "$ENTRY" ] || fail "a desktop entry was made up"
 }
 
-authorisation_refused() {
+# A "no" is not asked again: polkit refuses bob (pkexec ends with 127); a
+# stand-in ends as a dismissed dialog does (126).
+authorisation_refused() {  # USER [SHELL-LINE for the pkexec stand-in]
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
-  run_tool --as bob
+  run_tool --as "$1" --wrap "$(logged_pkexec "${2:-}")"
   expect_run 0 "" failed failed
+  [ "$(pkexec_calls)" -eq 1 ] || fail "pkexec ran $(pkexec_calls) times: $(cat "$CASE/pkexec.log")"
   expect_hosts "$BROKEN_HOSTS"
   expect_entry "$BROKEN_ENTRY"
-  no_repair_file_left
 }
+authorisation_refused_by_polkit() { authorisation_refused bob; }
+authorisation_dialog_dismissed() { authorisation_refused alice 'exit 126'; }
 
 authorised_user() {
   give_hosts "$BROKEN_HOSTS"
@@ -183,24 +188,94 @@ pkexec_in_the_working_directory() {
   [ ! -e /tmp/planted.log ] || fail "$(cat /tmp/planted.log)"
 }
 
-# A Ctrl-C while the first repair's command runs: no second command, the
-# report says what failed, and the program ends by SIGINT.
-interrupted_during_the_first_repair() {
+# A stop signal while the first repair's command waits (a stand-in that
+# sleeps before the real pkexec): the command is ended with it, no second
+# command starts, the report says what failed, the program ends by the
+# signal, and nothing of the run is left.
+stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
-  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; sleep 60')
+  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; CHECKTOOL_STAND_IN=1 sleep 60')
   run_tool --as alice --wrap "$wrap $SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
   wait_until '[ -e /tmp/pkexec-started ]'
-  kill -INT "-$(cat /tmp/pid)"
+  if [ "$3" = group ]; then
+    kill "-$1" "-$(cat /tmp/pid)"
+  else
+    kill "-$1" "$(cat /tmp/pid)"
+  fi
   wait "$runner"
-  expect_run 130 "" failed failed
-  [ "$(cat /tmp/outcome 2>/dev/null)" = "signal 2" ] ||
-    fail "the program ended with $(cat /tmp/outcome 2>/dev/null), not by SIGINT"
+  number=$2
+  expect_run $((128 + number)) "" failed failed
+  [ "$(cat /tmp/outcome 2>/dev/null)" = "signal $number" ] ||
+    fail "the program ended with $(cat /tmp/outcome 2>/dev/null), not by SIG$1"
   [ "$(pkexec_calls)" -eq 1 ] || fail "pkexec ran $(pkexec_calls) times: $(cat "$CASE/pkexec.log")"
   expect_hosts "$BROKEN_HOSTS"
   expect_entry "$BROKEN_ENTRY"
-  no_repair_file_left
+  none_left CHECKTOOL_STAND_IN
+}
+ctrl_c_during_the_first_repair() { stopped_during_the_first_repair INT 2 group; }
+sigint_to_the_program_alone() { stopped_during_the_first_repair INT 2 pid; }
+sigquit_to_the_program_alone() { stopped_during_the_first_repair QUIT 3 pid; }
+sigterm_to_the_program_alone() { stopped_during_the_first_repair TERM 15 pid; }
+sighup_to_the_program_alone() { stopped_during_the_first_repair HUP 1 pid; }
+
+# A stop while no command runs (here: while waiting for another run's lock)
+# ends the run the same way, without any prompt.
+stopped_while_waiting_for_the_lock() {
+  give_hosts "$BROKEN_HOSTS"
+  flock /tmp/check_hosts_tmp.lock sleep 100 &
+  holder=$!
+  run_tool --as alice --wrap "$(logged_pkexec) $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
+  runner=$!
+  # Once the program catches SIGTERM (bit 14 of SigCgt) it is at the lock.
+  wait_until '[ -s /tmp/pid ] && [ $((0x$(awk "/^SigCgt:/ { print \$2 }" /proc/$(cat /tmp/pid)/status) & 0x4000)) -ne 0 ]'
+  sleep 0.2
+  kill -TERM "$(cat /tmp/pid)"
+  wait "$runner"
+  kill "$holder"
+  expect_run 143 "" failed correct
+  [ "$(cat /tmp/outcome 2>/dev/null)" = "signal 15" ] || fail "ended with $(cat /tmp/outcome)"
+  [ "$(pkexec_calls)" -eq 0 ] || fail "pkexec ran: $(cat "$CASE/pkexec.log")"
+  expect_hosts "$BROKEN_HOSTS"
+}
+
+# carol types her password on a terminal (a pseudo-terminal made by script),
+# to her own text agent, while the copy reads the text on its standard input.
+password_typed_on_a_terminal() {
+  give_hosts "$BROKEN_HOSTS"
+  # pkexec's own text agent cannot answer polkit without a login session (it
+  # registers as root); a user's pkttyagent for the command's shell can.
+  mkdir -p "$CASE/bin"
+  cat >"$CASE/bin/pkexec" <<'AGENT'
+#!/bin/sh
+mkfifo /tmp/agent-ready
+pkttyagent --process $$ --notify-fd 3 3>/tmp/agent-ready &
+agent=$!
+cat /tmp/agent-ready >/dev/null
+/usr/bin/pkexec "$@"
+status=$?
+kill "$agent"
+exit "$status"
+AGENT
+  chmod 755 "$CASE/bin/pkexec"
+  # The password is typed once the agent reads it: echo off on its terminal.
+  (
+    wait_until 'grep -q "^Password:" /tmp/typescript 2>/dev/null' || exit 0
+    tty=$(find "/proc/$(pgrep -x pkttyagent)/fd" -lname '/dev/pts/*' -printf '%l\n' | head -n 1)
+    wait_until 'stty -F "$tty" -a | grep -q -e " -echo "'
+    printf '%s\n' "$CAROL_PASSWORD"
+    wait_until '[ -s /tmp/status ]'
+  ) | as_user carol env PATH="$CASE/bin:$PATH" script -qfec \
+    "timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status" /tmp/typescript \
+    >/dev/null
+  cp /tmp/typescript "$CASE/typescript"
+  cp /tmp/status "$CASE/status"
+  cp /tmp/report.html "$CASE/report.html"
+  : >"$CASE/stdout"
+  expect_run 0 "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
+  grep -q 'AUTHENTICATION COMPLETE' /tmp/typescript || fail "no password was asked on the terminal"
 }
 
 no_pkexec_on_path() {
@@ -270,12 +345,15 @@ sigchld_ignored_and_refused() {
 
 cases() {
   for name in full_tmp hosts_is_a_directory hosts_unreadable_for_the_user hosts_missing \
-    entry_missing authorisation_refused authorised_user no_pkexec_on_path report_on_dev_full \
+    entry_missing authorised_user no_pkexec_on_path report_on_dev_full \
     report_in_a_missing_directory sigchld_ignored_by_the_parent sigchld_ignored_and_refused \
     repair_keeps_mode_0644 repair_keeps_mode_0640_and_group bind_mounted_hosts_file \
     hosts_missing_created_for_a_user_with_umask_077 hosts_is_a_link hosts_is_a_dangling_link \
     planted_cp_on_the_users_path pkexec_in_the_working_directory \
-    interrupted_during_the_first_repair; do
+    authorisation_refused_by_polkit authorisation_dialog_dismissed \
+    ctrl_c_during_the_first_repair sigint_to_the_program_alone sigquit_to_the_program_alone \
+    sigterm_to_the_program_alone sighup_to_the_program_alone stopped_while_waiting_for_the_lock \
+    password_typed_on_a_terminal; do
     run_case "$name" "$name"
   done
 }

@@ -21,6 +21,7 @@ Name=Tolvane
 Exec=tolvane %u
 MimeType=x-scheme-handler/tolvane;
 "
+CAROL_PASSWORD=carols-secret-7
 BROKEN_ENTRY="[Desktop Entry]
 Type=Application
 Name=Tolvane
@@ -37,16 +38,19 @@ group_setup() {
   rm -rf "$SYSTEST_WORK/group/etc-up/"* "$SYSTEST_WORK/group/etc-work/"*
   mount -t overlay overlay \
     -o "lowerdir=/etc,upperdir=$SYSTEST_WORK/group/etc-up,workdir=$SYSTEST_WORK/group/etc-work" /etc
-  # Users of the tests: alice may run pkexec, bob is refused, mallory attacks.
-  for user in alice bob mallory; do
+  # Users of the tests: alice may run pkexec, bob is refused, mallory attacks,
+  # carol must type her password.
+  for user in alice bob mallory carol; do
     useradd -M -U -d /nonexistent -s /bin/sh "$user" 2>/dev/null || true
   done
+  echo "carol:$CAROL_PASSWORD" | chpasswd
   mkdir -p /etc/polkit-1/rules.d
   cat >/etc/polkit-1/rules.d/10-checktool-tests.rules <<'RULES'
 polkit.addRule(function(action, subject) {
   if (action.id == "org.freedesktop.policykit.exec") {
     if (subject.user == "alice") return polkit.Result.YES;
     if (subject.user == "bob" || subject.user == "mallory") return polkit.Result.NO;
+    if (subject.user == "carol") return polkit.Result.AUTH_SELF;
   }
 });
 RULES
@@ -197,7 +201,14 @@ fail() {
 
 no_repair_file_left() {
   if [ -e /tmp/check_hosts_tmp ] || [ -L /tmp/check_hosts_tmp ]; then
-    fail "/tmp/check_hosts_tmp was left behind"
+    fail "/tmp/check_hosts_tmp was made"
+  fi
+}
+
+# none_left MARKER: no process has MARKER in its environment any more.
+none_left() {
+  if grep -l -s -a "$1" /proc/[0-9]*/environ >"$CASE/left" 2>/dev/null; then
+    fail "processes of the run were left: $(sed 's,/proc/\([0-9]*\)/environ,\1,' "$CASE/left" | tr '\n' ' ')"
   fi
 }
 
