@@ -3,8 +3,11 @@
 #include "common/FileIO.h"
 #include "common/NSCheckerTool.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 LinuxAssociatedSetupChecker::LinuxAssociatedSetupChecker() = default;
@@ -37,61 +40,72 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlF
                                                          const std::string& exec,
                                                          std::string& curExec) {
   std::string text;
-  if (NSCheckerTool::ReadWholeFile(urlFile, text) != NSCheckerTool::ReadResult::Ok) {
-    m_bUrlFileUnreadable = true;
+  bool hasExec = false;
+  std::string found;
+  if (NSCheckerTool::ReadWholeFile(urlFile, text) != NSCheckerTool::ReadResult::Ok ||
+      !ReadUsable(text, hasExec, found)) {
+    // An entry that the desktop does not use is no handler to repair: a
+    // line added to it would not make GLib read it.
+    m_bUrlFileUnusable = true;
     return EmSetupInitFailed;
   }
-  m_bUrlFileUnreadable = false;
-  return RebuildEntry(text, exec, curExec, m_strUrlFileContent) ? EmSetupOk : EmSetupInitFailed;
+  m_bUrlFileUnusable = false;
+  (void)RebuildEntry(text, exec, m_strUrlFileContent);
+  if (!hasExec) {
+    return EmSetupInitFailed;
+  }
+  curExec = found;
+  return EmSetupOk;
 }
 
 namespace {
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+struct KeyFileFree {
+  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+struct GFree {
+  void operator()(gchar* text) const { g_free(text); }
+};
+using Text = std::unique_ptr<gchar, GFree>;
 
-// The line [begin, end) without white space at either end.
-std::string_view Trimmed(const char* begin, const char* end) {
-  while (begin < end && IsSpace(*begin)) {
-    ++begin;
-  }
-  while (end > begin && IsSpace(end[-1])) {
-    --end;
-  }
-  return std::string_view(begin, static_cast<std::size_t>(end - begin));
-}
-
-// Whether the key line [key, end) (leading white space already skipped) sets
-// the key Exec; command then receives its value, leading white space
-// skipped. A line of the key alone, without "=", has the empty command.
-bool IsExecLine(const char* key, const char* end, std::string& command) {
-  if (end - key < 4 || std::memcmp(key, "Exec", 4) != 0) {
-    return false;
-  }
-  const char* p = key + 4;
-  while (p < end && (*p == ' ' || *p == '\t')) {
-    ++p;
-  }
-  if (p == end) {
-    command.clear();
-    return true;
-  }
-  if (*p != '=') {
-    return false;  // ExecutionMode, Exec[de] and the like
-  }
-  ++p;
-  while (p < end && IsSpace(*p)) {
-    ++p;
-  }
-  command.assign(p, end);
-  return true;
-}
+// White space as GLib's key-file reader skips it (g_ascii_isspace): not the
+// vertical tab.
+bool IsKeySpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 }  // namespace
 
+bool LinuxAssociatedSetupChecker::ReadUsable(const std::string& text, bool& hasExec,
+                                             std::string& exec) {
+  hasExec = false;
+  exec.clear();
+  const std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
+  if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr)) {
+    return false;
+  }
+  const Text start(g_key_file_get_start_group(file.get()));
+  if (start == nullptr || std::strcmp(start.get(), G_KEY_FILE_DESKTOP_GROUP) != 0) {
+    return false;
+  }
+  const Text type(g_key_file_get_string(file.get(), G_KEY_FILE_DESKTOP_GROUP,
+                                        G_KEY_FILE_DESKTOP_KEY_TYPE, nullptr));
+  if (type == nullptr || std::strcmp(type.get(), G_KEY_FILE_DESKTOP_TYPE_APPLICATION) != 0 ||
+      g_key_file_get_boolean(file.get(), G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_HIDDEN,
+                             nullptr)) {
+    return false;
+  }
+  // The raw value: a command that only an unescaping makes right still asks
+  // for a repair.
+  const Text value(g_key_file_get_value(file.get(), G_KEY_FILE_DESKTOP_GROUP,
+                                        G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr));
+  if (value != nullptr) {
+    hasExec = true;
+    exec = value.get();
+  }
+  return true;
+}
+
 bool LinuxAssociatedSetupChecker::RebuildEntry(const std::string& text, const std::string& exec,
-                                               std::string& curExec, std::string& rebuilt) {
+                                               std::string& rebuilt) {
   rebuilt.clear();
   rebuilt.reserve(text.size() + exec.size() + 8);
   const std::string execLine = "Exec=" + exec + "\n";
@@ -100,33 +114,45 @@ bool LinuxAssociatedSetupChecker::RebuildEntry(const std::string& text, const st
   // Where the Exec line goes if the main group has none: after its last key
   // line, or after its header when it has no key.
   std::size_t insertAt = std::string::npos;
-  std::string command;
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end) {
     const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
     const char* lineEnd = newline ? newline : end;
-    // A final CR is not part of what the line says (GLib drops it), but a
-    // line that is not rewritten keeps it.
-    const char* said = lineEnd > p && lineEnd[-1] == '\r' ? lineEnd - 1 : lineEnd;
+    // What GLib reads of the line: up to a NUL, without a CR before the
+    // newline (a last line without one keeps its CR). A line that is not
+    // rewritten keeps every byte.
+    std::size_t length = static_cast<std::size_t>(lineEnd - p);
+    if (newline != nullptr && length > 0 && p[length - 1] == '\r') {
+      --length;
+    }
+    if (const void* nul = std::memchr(p, '\0', length)) {
+      length = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+    }
+    const char* const said = p + length;
     const char* key = p;
-    while (key < said && IsSpace(*key)) {
+    while (key < said && IsKeySpace(*key)) {
       ++key;
     }
     bool header = false;
     bool mainKey = false;
     bool rewrite = false;
     if (key < said && *key == '[') {
-      inMain = Trimmed(p, said) == "[Desktop Entry]";
+      const char* close = static_cast<const char*>(std::memchr(key, ']', said - key));
+      inMain = close != nullptr &&
+               std::string_view(key + 1, static_cast<std::size_t>(close - key - 1)) ==
+                   G_KEY_FILE_DESKTOP_GROUP;
       header = inMain && insertAt == std::string::npos;
     } else if (inMain && key < said && *key != '#') {
       mainKey = true;
-      if (IsExecLine(key, said, command)) {
-        // Duplicate keys: the last one counts, as GLib reads them.
-        curExec = command;
-        found = true;
-        rewrite = true;
+      const char* equals = static_cast<const char*>(std::memchr(key, '=', said - key));
+      const char* keyEnd = equals != nullptr ? equals : key;
+      while (keyEnd > key && IsKeySpace(keyEnd[-1])) {
+        --keyEnd;
       }
+      rewrite = std::string_view(key, static_cast<std::size_t>(keyEnd - key)) ==
+                G_KEY_FILE_DESKTOP_KEY_EXEC;
+      found = found || rewrite;
     }
     if (rewrite) {
       rebuilt += execLine;
@@ -140,23 +166,29 @@ bool LinuxAssociatedSetupChecker::RebuildEntry(const std::string& text, const st
     p = newline ? newline + 1 : end;
   }
   if (!found) {
-    // Into the main group, not whatever group comes last; at the end only
-    // when there is no main group at all.
+    // Into the main group, not whatever group comes last.
     rebuilt.insert(std::min(insertAt, rebuilt.size()), execLine);
   }
   return found;
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::Check() {
-  if (m_bUrlFileUnreadable) {
+  if (m_bUrlFileUnusable) {
     return EmSetupInitFailed;
   }
   return m_strCurExec == m_strExec ? EmSetupOk : EmSetupNeedRepair;
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::Repair() {
-  if (m_bUrlFileUnreadable) {
+  if (m_bUrlFileUnusable) {
     return EmSetupRepairFailed;  // never install a text built from nothing
+  }
+  // What is installed is what GLib reads as a usable entry with the
+  // configured command, or nothing.
+  bool hasExec = false;
+  std::string exec;
+  if (!ReadUsable(m_strUrlFileContent, hasExec, exec) || !hasExec || exec != m_strExec) {
+    return EmSetupRepairFailed;
   }
   const std::string tmpPath = NSCheckerTool::GetOSTempPath() + "/check_hosts_tmp";
   EmSetupCheckerState result = WriteTmpUrlFile(tmpPath);

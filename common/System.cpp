@@ -118,9 +118,12 @@ std::map<pid_t, pid_t> Parents() {
     stat[n] = '\0';
     // "pid (name) state ppid ...": the name may hold anything, ")" too.
     const char* close = std::strrchr(stat, ')');
-    char state = 0;
-    long parent = 0;
-    if (close != nullptr && std::sscanf(close + 1, " %c %ld", &state, &parent) == 2) {
+    if (close == nullptr || std::strlen(close) < 4) {
+      continue;
+    }
+    char* parsed = nullptr;
+    const long parent = std::strtol(close + 4, &parsed, 10);  // after ") S "
+    if (parsed != close + 4) {
       parents[static_cast<pid_t>(pid)] = static_cast<pid_t>(parent);
     }
   }

@@ -1,84 +1,65 @@
-// Reading and rebuilding a desktop entry from arbitrary text, judged by a
-// reading of its own of how the desktop (GLib) reads the file. Properties:
-// the rebuilt entry differs from the text only on the Exec lines of the main
-// group ("[Desktop Entry]"), which carry the configured command, and in a
-// final newline; without such a line, one is added right after the main
-// group's last key line (after its header when it has none; at the end when
-// there is no main group); the found command is the last Exec line's; the
-// rebuilt entry is stable.
+// Reading and rebuilding a desktop entry from arbitrary text, judged by GLib
+// itself, the key-file reader the desktops use. Properties: the checker
+// calls an entry usable exactly when GLib's reading says so; the rebuild of
+// a usable entry is usable, its Exec value is the configured command, every
+// other key of every group reads as before (as with a final newline), its
+// lines are the entry's lines
+// but for the main group's Exec lines (and one added line when there was
+// none), and it is stable.
 #include "checkers/LinuxAssociatedSetupChecker.h"
 
 #include "fuzz/FuzzSupport.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
 
 using fuzzsupport::Lines;
 using fuzzsupport::Require;
 
 namespace {
 
-bool Blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string Stripped(const std::string& s) {
-  std::size_t begin = 0;
-  std::size_t end = s.size();
-  while (begin < end && Blank(s[begin])) {
-    ++begin;
-  }
-  while (end > begin && Blank(s[end - 1])) {
-    --end;
-  }
-  return s.substr(begin, end - begin);
-}
-
-struct EntryLine {
-  bool header = false;
-  bool mainGroup = false;  // a line within the main group (its header included)
-  bool key = false;        // neither blank nor a comment
-  bool exec = false;
-  std::string command;
+struct KeyFileFree {
+  void operator()(GKeyFile* file) const { g_key_file_free(file); }
 };
 
-// The lines as the desktop reads them.
-std::vector<EntryLine> Read(const std::vector<std::string>& lines) {
-  std::vector<EntryLine> read;
-  bool inMain = false;
-  for (std::string line : lines) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    EntryLine entry;
-    const std::string lead =
-        line.substr(std::min(line.size(), line.find_first_not_of(" \t\n\v\f\r")));
-    if (!lead.empty() && lead[0] == '[') {
-      inMain = Stripped(line) == "[Desktop Entry]";
-      entry.header = true;
-    } else if (!lead.empty() && lead[0] != '#') {
-      entry.key = true;
-      if (inMain && lead.compare(0, 4, "Exec") == 0) {
-        std::size_t at = 4;
-        while (at < lead.size() && (lead[at] == ' ' || lead[at] == '\t')) {
-          ++at;
-        }
-        if (at == lead.size()) {
-          entry.exec = true;
-        } else if (lead[at] == '=') {
-          entry.exec = true;
-          ++at;
-          while (at < lead.size() && Blank(lead[at])) {
-            ++at;
-          }
-          entry.command = lead.substr(at);
-        }
-      }
-    }
-    entry.mainGroup = inMain;
-    read.push_back(entry);
+// GLib's reading of an entry: whether a desktop uses it, and every value of
+// every group, raw.
+struct Reading {
+  bool usable = false;
+  std::map<std::pair<std::string, std::string>, std::string> values;
+};
+
+Reading ReadByGLib(const std::string& text) {
+  Reading reading;
+  const std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
+  if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr)) {
+    return reading;
   }
-  return read;
+  gchar* start = g_key_file_get_start_group(file.get());
+  gchar* type = g_key_file_get_string(file.get(), "Desktop Entry", "Type", nullptr);
+  reading.usable = start != nullptr && std::strcmp(start, "Desktop Entry") == 0 &&
+                   type != nullptr && std::strcmp(type, "Application") == 0 &&
+                   !g_key_file_get_boolean(file.get(), "Desktop Entry", "Hidden", nullptr);
+  g_free(start);
+  g_free(type);
+  gchar** groups = g_key_file_get_groups(file.get(), nullptr);
+  for (gchar** group = groups; *group != nullptr; ++group) {
+    gchar** keys = g_key_file_get_keys(file.get(), *group, nullptr, nullptr);
+    for (gchar** key = keys; keys != nullptr && *key != nullptr; ++key) {
+      gchar* value = g_key_file_get_value(file.get(), *group, *key, nullptr);
+      reading.values[{*group, *key}] = value != nullptr ? value : "";
+      g_free(value);
+    }
+    g_strfreev(keys);
+  }
+  g_strfreev(groups);
+  return reading;
 }
 
 }  // namespace
@@ -91,66 +72,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& exec = kCommands[data[0] % 3];
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-  std::string found = "untouched";
+  const Reading before = ReadByGLib(text);
+  bool hasExec = false;
+  std::string found;
+  Require(LinuxAssociatedSetupChecker::ReadUsable(text, hasExec, found) == before.usable,
+          "the checker calls an entry usable exactly when GLib does");
+  if (!before.usable) {
+    return 0;  // reported, never rebuilt
+  }
+  const auto execKey = std::make_pair(std::string("Desktop Entry"), std::string("Exec"));
+  const auto given = before.values.find(execKey);
+  Require(hasExec == (given != before.values.end()), "the Exec key is found when GLib has one");
+  Require(!hasExec || found == given->second, "the found command is GLib's Exec value");
+
   std::string rebuilt;
-  const bool hasExec = LinuxAssociatedSetupChecker::RebuildEntry(text, exec, found, rebuilt);
+  const bool replaced = LinuxAssociatedSetupChecker::RebuildEntry(text, exec, rebuilt);
+  Require(replaced == hasExec, "Exec lines are replaced exactly when the main group has one");
   Require(!rebuilt.empty() && rebuilt.back() == '\n', "the entry ends with a newline");
+  Reading after = ReadByGLib(rebuilt);
+  Require(after.usable, "the rebuilt entry is usable");
+  const auto now = after.values.find(execKey);
+  Require(now != after.values.end() && now->second == exec, "it runs the configured command");
+  after.values.erase(execKey);
+  // Every line of the rebuild ends with a newline; GLib reads a CR before it
+  // as part of the line end, also on a last line that had none.
+  Reading unchanged = text.empty() || text.back() == '\n' ? before : ReadByGLib(text + "\n");
+  unchanged.values.erase(execKey);
+  Require(after.values == unchanged.values, "every other key reads as before");
 
   const std::vector<std::string> in = Lines(text);
-  const std::vector<EntryLine> read = Read(in);
   const std::vector<std::string> out = Lines(rebuilt);
-  Require(out.size() == in.size() + (hasExec ? 0 : 1), "one line for each line");
-
-  bool seen = false;
-  std::string last;
-  // Where a missing Exec line belongs: after the main group's last key line,
-  // or after its first header; at the end without a main group.
-  std::size_t insertAt = in.size();
-  bool keyed = false;
-  bool headed = false;
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    if (read[i].exec && read[i].mainGroup) {
-      seen = true;
-      last = read[i].command;
+  const std::string line = "Exec=" + exec;
+  if (replaced) {
+    Require(out.size() == in.size(), "one line for each line");
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      Require(out[i] == in[i] || out[i] == line, "only Exec lines change");
     }
-    if (read[i].mainGroup && read[i].key) {
-      insertAt = i + 1;
-      keyed = true;
-    } else if (read[i].mainGroup && read[i].header && !keyed && !headed) {
-      insertAt = i + 1;
-      headed = true;
-    }
-  }
-  Require(seen == hasExec, "an Exec line of the main group is found when there is one");
-  for (std::size_t i = 0, j = 0; i < in.size(); ++i, ++j) {
-    if (!hasExec && i == insertAt) {
-      Require(out[j] == "Exec=" + exec, "the missing line goes into the main group");
-      ++j;
-    }
-    if (read[i].exec && read[i].mainGroup) {
-      Require(out[j] == "Exec=" + exec, "a main Exec line carries the command");
-    } else {
-      Require(out[j] == in[i], "any other line is kept");
-    }
-  }
-  if (hasExec) {
-    Require(found == last, "the found command is the last Exec line's");
   } else {
-    Require(found == "untouched", "no command is found without an Exec line");
-    if (!headed && !keyed) {
-      Require(out.back() == "Exec=" + exec, "without a main group the line is added last");
+    // Nothing is rewritten; one line is added.
+    std::size_t k = 0;
+    while (k < in.size() && out[k] == in[k]) {
+      ++k;
     }
+    Require(out.size() == in.size() + 1 && out[k] == line &&
+                std::equal(in.begin() + static_cast<std::ptrdiff_t>(k), in.end(),
+                           out.begin() + static_cast<std::ptrdiff_t>(k) + 1),
+            "the Exec line is added and nothing else changes");
   }
 
   std::string again;
-  std::string foundAgain;
-  const bool hasExecAgain =
-      LinuxAssociatedSetupChecker::RebuildEntry(rebuilt, exec, foundAgain, again);
-  if (hasExecAgain) {
-    Require(again == rebuilt && foundAgain == exec, "the rebuilt entry is stable");
-  } else {
-    // Only a line without a main group can be added outside of one.
-    Require(!headed && !keyed, "the added line is read as the main group's");
-  }
+  Require(LinuxAssociatedSetupChecker::RebuildEntry(rebuilt, exec, again) && again == rebuilt,
+          "the rebuilt entry is stable");
   return 0;
 }

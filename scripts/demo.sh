@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "The demo needs root (it builds a private mount namespace); try: sudo sh scripts/demo.sh"
   exit 1
 fi
-sh scripts/install-deps.sh cmake g++ make libpugixml-dev util-linux passwd \
+sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config util-linux passwd \
   pkexec polkitd dbus-daemon dbus-system-bus-common
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null

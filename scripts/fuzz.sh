@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-sh scripts/install-deps.sh cmake make libpugixml-dev clang-14 libclang-rt-14-dev
+sh scripts/install-deps.sh cmake make libpugixml-dev clang-14 libclang-rt-14-dev libglib2.0-dev pkg-config
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 status=0

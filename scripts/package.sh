@@ -3,7 +3,7 @@
 # it with lintian: errors fail, warnings are listed.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh cmake g++ make libpugixml-dev dpkg-dev lintian
+sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config dpkg-dev lintian
 cmake --preset release >/dev/null
 cmake --build --preset release
 rm -f build/release/*.deb

@@ -5,7 +5,7 @@
 # English.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh cmake g++ make libpugixml-dev pkexec
+sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config pkexec
 cmake --preset release >/dev/null
 cmake --build --preset release
 status=0

@@ -8,7 +8,7 @@
 # not passed, where that is not possible.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh cmake g++ make libpugixml-dev libgtest-dev util-linux mount passwd man-db \
+sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config libgtest-dev util-linux mount passwd man-db \
   pkexec polkitd dbus-daemon dbus-system-bus-common acl libglib2.0-bin desktop-file-utils \
   chromium fonts-wqy-microhei dpkg-dev lintian \
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind

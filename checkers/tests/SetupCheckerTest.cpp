@@ -32,7 +32,11 @@ class SetupCheckerTest : public TempDirTest {
   }
 };
 
-TEST_F(SetupCheckerTest, ReadsTheExecLineAndRebuildsTheEntry) {
+// Entries GLib can use: the command found is the main group's Exec value as
+// GLib reads it; the rebuild changes only main-group Exec lines and is then
+// found Correct.
+TEST_F(SetupCheckerTest, ReadsTheExecValueAsGLibDoesAndRebuildsTheEntry) {
+  const std::string head = "[Desktop Entry]\nType=Application\n";
   struct Case {
     const char* what;
     std::string entry;
@@ -41,59 +45,55 @@ TEST_F(SetupCheckerTest, ReadsTheExecLineAndRebuildsTheEntry) {
     EmSetupCheckerState check;
     std::string rebuilt;
   } cases[] = {
-      {"right command", "[Desktop Entry]\nName=T\nExec=tolvane %u\nType=Application\n", EmSetupOk,
-       "tolvane %u", EmSetupOk, "[Desktop Entry]\nName=T\nExec=tolvane %u\nType=Application\n"},
-      {"field code in capitals", "[Desktop Entry]\nExec=tolvane %U\nTerminal=false\n", EmSetupOk,
-       "tolvane %U", EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\nTerminal=false\n"},
-      {"blanks around =", "[Desktop Entry]\nExec \t= \ttolvane %u\n", EmSetupOk, "tolvane %u",
-       EmSetupOk, "[Desktop Entry]\nExec=tolvane %u\n"},
-      {"blank after the command", "[Desktop Entry]\nExec=tolvane %u \n", EmSetupOk, "tolvane %u ",
-       EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\n"},
-      {"indented", "[Desktop Entry]\n  Exec=tolvane %u\n", EmSetupOk, "tolvane %u", EmSetupOk,
-       "[Desktop Entry]\nExec=tolvane %u\n"},
+      {"right command", head + "Name=T\nExec=tolvane %u\n", EmSetupOk, "tolvane %u", EmSetupOk,
+       head + "Name=T\nExec=tolvane %u\n"},
+      {"field code in capitals", head + "Exec=tolvane %U\nTerminal=false\n", EmSetupOk,
+       "tolvane %U", EmSetupNeedRepair, head + "Exec=tolvane %u\nTerminal=false\n"},
+      {"blanks around =", head + "Exec \t\f= \ttolvane %u\n", EmSetupOk, "tolvane %u", EmSetupOk,
+       head + "Exec=tolvane %u\n"},
+      {"blank after the command", head + "Exec=tolvane %u \n", EmSetupOk, "tolvane %u ",
+       EmSetupNeedRepair, head + "Exec=tolvane %u\n"},
+      {"indented", head + "  Exec=tolvane %u\n", EmSetupOk, "tolvane %u", EmSetupOk,
+       head + "Exec=tolvane %u\n"},
       {"CR LF, right command", "[Desktop Entry]\r\nExec=tolvane %u\r\nType=Application\r\n",
        EmSetupOk, "tolvane %u", EmSetupOk,
        "[Desktop Entry]\r\nExec=tolvane %u\nType=Application\r\n"},
-      {"CR LF, other command", "  [Desktop Entry] \r\nExec=old\r\nName=T\r\n", EmSetupOk, "old",
-       EmSetupNeedRepair, "  [Desktop Entry] \r\nExec=tolvane %u\nName=T\r\n"},
+      {"CR LF, other command", "  [Desktop Entry] \r\nExec=old\r\nType=Application\r\n", EmSetupOk,
+       "old", EmSetupNeedRepair, "  [Desktop Entry] \r\nExec=tolvane %u\nType=Application\r\n"},
       {"an action's command is its own",
-       "[Desktop Entry]\nExec=tolvane-legacy %u\n\n[Desktop Action new-window]\nExec=tolvane "
-       "--new-window %u\n",
-       EmSetupOk, "tolvane-legacy %u", EmSetupNeedRepair,
-       "[Desktop Entry]\nExec=tolvane %u\n\n[Desktop Action new-window]\nExec=tolvane "
-       "--new-window %u\n"},
-      {"an action does not make the entry right",
-       "[Desktop Entry]\nExec=old\n[Desktop Action x]\nExec=tolvane %u\n", EmSetupOk, "old",
-       EmSetupNeedRepair,
-       "[Desktop Entry]\nExec=tolvane %u\n[Desktop Action x]\nExec=tolvane %u\n"},
-      {"duplicate keys, the last counts", "[Desktop Entry]\nExec=tolvane %u\nExec=old\n", EmSetupOk,
-       "old", EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\nExec=tolvane %u\n"},
-      {"main group twice", "[Desktop Entry]\nName=T\n[A]\nExec=a\n[Desktop Entry]\nExec=old\n",
-       EmSetupOk, "old", EmSetupNeedRepair,
-       "[Desktop Entry]\nName=T\n[A]\nExec=a\n[Desktop Entry]\nExec=tolvane %u\n"},
+       head + "Exec=tolvane-legacy %u\n\n[Desktop Action new-window]\nExec=tolvane %u\n", EmSetupOk,
+       "tolvane-legacy %u", EmSetupNeedRepair,
+       head + "Exec=tolvane %u\n\n[Desktop Action new-window]\nExec=tolvane %u\n"},
+      {"duplicate keys, the last counts", head + "Exec=tolvane %u\nExec=old\n", EmSetupOk, "old",
+       EmSetupNeedRepair, head + "Exec=tolvane %u\nExec=tolvane %u\n"},
+      {"main group twice", head + "[A]\nExec=a\n[Desktop Entry]\nExec=old\n", EmSetupOk, "old",
+       EmSetupNeedRepair, head + "[A]\nExec=a\n[Desktop Entry]\nExec=tolvane %u\n"},
       {"keys that only begin with Exec",
-       "[Desktop Entry]\nExecutionMode=single\nExec[de]=x\nExec=tolvane %u\nExecutable\n",
-       EmSetupOk, "tolvane %u", EmSetupOk,
-       "[Desktop Entry]\nExecutionMode=single\nExec[de]=x\nExec=tolvane %u\nExecutable\n"},
-      {"bare Exec", "[Desktop Entry]\nExec\n", EmSetupOk, "", EmSetupNeedRepair,
-       "[Desktop Entry]\nExec=tolvane %u\n"},
-      {"bare Exec with blanks and CR", "[Desktop Entry]\nExec \t\r\n", EmSetupOk, "",
-       EmSetupNeedRepair, "[Desktop Entry]\nExec=tolvane %u\n"},
-      {"no final newline", "[Desktop Entry]\nExec=tolvane %u", EmSetupOk, "tolvane %u", EmSetupOk,
-       "[Desktop Entry]\nExec=tolvane %u\n"},
+       head + "ExecutionMode=single\nExec[de]=x\nExec=tolvane %u\nExecutable=no\n", EmSetupOk,
+       "tolvane %u", EmSetupOk,
+       head + "ExecutionMode=single\nExec[de]=x\nExec=tolvane %u\nExecutable=no\n"},
+      {"no final newline", head + "Exec=tolvane %u", EmSetupOk, "tolvane %u", EmSetupOk,
+       head + "Exec=tolvane %u\n"},
+      // GLib's reading, not C's: a form feed before "=" belongs to the key's
+      // white space, a vertical tab does not; a CR at the very end stays.
+      {"form feed before =", head + "Exec=tolvane %u\nExec\f=evil %u\n", EmSetupOk, "evil %u",
+       EmSetupNeedRepair, head + "Exec=tolvane %u\nExec=tolvane %u\n"},
+      {"vertical tab makes another key", head + "Exec=evil %u\n\vExec=tolvane %u\n", EmSetupOk,
+       "evil %u", EmSetupNeedRepair, head + "Exec=tolvane %u\n\vExec=tolvane %u\n"},
+      {"CR on the last line", head + "Exec=tolvane %u\r", EmSetupOk, "tolvane %u\r",
+       EmSetupNeedRepair, head + "Exec=tolvane %u\n"},
+      {"vertical tab before the command", head + "Exec=\vtolvane %u\n", EmSetupOk, "\vtolvane %u",
+       EmSetupNeedRepair, head + "Exec=tolvane %u\n"},
       // Without an Exec line the line goes into the main group.
       {"missing, before an action group",
-       "[Desktop Entry]\nName=T\n# about T\n\n[Desktop Action x]\nExec=y\n", EmSetupInitFailed, "",
+       head + "Name=T\n# about T\n\n[Desktop Action x]\nExec=y\n", EmSetupInitFailed, "",
        EmSetupNeedRepair,
-       "[Desktop Entry]\nName=T\nExec=tolvane %u\n# about T\n\n[Desktop Action x]\nExec=y\n"},
-      {"missing, only keys like it", "Exec=x\n[Desktop Entry]\nTryExec=tolvane\nExec[de]=x\n",
+       head + "Name=T\nExec=tolvane %u\n# about T\n\n[Desktop Action x]\nExec=y\n"},
+      {"missing, main group again later", head + "Name=T\n[A]\nB=c\n[Desktop Entry]\n",
        EmSetupInitFailed, "", EmSetupNeedRepair,
-       "Exec=x\n[Desktop Entry]\nTryExec=tolvane\nExec[de]=x\nExec=tolvane %u\n"},
-      {"missing, header only", "[Desktop Entry]\r\n\n[X]\nA=b\n", EmSetupInitFailed, "",
-       EmSetupNeedRepair, "[Desktop Entry]\r\nExec=tolvane %u\n\n[X]\nA=b\n"},
-      {"no main group", "[Other]\nExec=x", EmSetupInitFailed, "", EmSetupNeedRepair,
-       "[Other]\nExec=x\nExec=tolvane %u\n"},
-      {"empty file", "", EmSetupInitFailed, "", EmSetupNeedRepair, "Exec=tolvane %u\n"},
+       head + "Name=T\nExec=tolvane %u\n[A]\nB=c\n[Desktop Entry]\n"},
+      {"missing, only keys like it", head + "TryExec=tolvane\nExec[de]=x\n", EmSetupInitFailed, "",
+       EmSetupNeedRepair, head + "TryExec=tolvane\nExec[de]=x\nExec=tolvane %u\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -105,7 +105,56 @@ TEST_F(SetupCheckerTest, ReadsTheExecLineAndRebuildsTheEntry) {
     EXPECT_EQ(c.found, checker.m_strCurExec);
     EXPECT_EQ(c.check, checker.Check());
     EXPECT_EQ(c.rebuilt, checker.m_strUrlFileContent);
+
+    WriteFile(Path("entry.desktop"), checker.m_strUrlFileContent);
+    TestableSetupChecker again;
+    EXPECT_EQ(EmSetupOk, InitWith(again, SetupXml(Path("entry.desktop"))));
+    EXPECT_EQ(EmSetupOk, again.Check());
   }
+}
+
+// An entry GLib cannot use is reported (Init 3, an internal error), never
+// "repaired": a line added to it would not make the desktop read it.
+TEST_F(SetupCheckerTest, AnEntryGLibCannotUseIsReportedNotRepaired) {
+  InstallFakePkexec();
+  const char* entries[] = {
+      "",
+      "Exec=old\n",
+      "[Desktop Action x]\nExec=y\n",
+      "[A]\nB=c\n[Desktop Entry]\nType=Application\nExec=old\n",
+      "[Desktop Entry]\nExec=old\n",
+      "[Desktop Entry]\nType=Link\nExec=old\n",
+      "[Desktop Entry]\nType=Application\nHidden=true\nExec=old\n",
+      "[Desktop Entry]\nType=Application\nExec=old\nnot a key\n",
+      "[Desktop Entry]\v\nType=Application\nExec=old\n",
+      "[Desktop Entry]\nType=Application\nExec\n",
+      "[Desktop Entry]\nType=Application\nExec \t\r\n",
+  };
+  for (const std::string entry : entries) {
+    SCOPED_TRACE(entry);
+    WriteFile(Path("entry.desktop"), entry);
+    TestableSetupChecker checker;
+    EXPECT_EQ(EmSetupInitFailed, InitWith(checker, SetupXml(Path("entry.desktop"))));
+    EXPECT_EQ("", checker.m_strCurExec);
+    EXPECT_EQ(EmSetupInitFailed, checker.Check());
+    EXPECT_EQ(EmSetupRepairFailed, checker.Repair());
+    EXPECT_EQ(entry, ReadFile(Path("entry.desktop")));
+  }
+  EXPECT_EQ("", PkexecLog());
+}
+
+// What would be installed is read back by GLib first: a configured command
+// that GLib would read otherwise (it drops leading blanks) is never
+// installed.
+TEST_F(SetupCheckerTest, ARebuiltEntryGLibReadsOtherwiseIsNeverInstalled) {
+  InstallFakePkexec();
+  WriteFile(Path("entry.desktop"), "[Desktop Entry]\nType=Application\nExec=old\n");
+  TestableSetupChecker checker;
+  ASSERT_EQ(EmSetupOk, InitWith(checker, SetupXml(Path("entry.desktop"), " tolvane %u")));
+  ASSERT_EQ(EmSetupNeedRepair, checker.Check());
+  EXPECT_EQ(EmSetupRepairFailed, checker.Repair());
+  EXPECT_EQ("", PkexecLog());
+  EXPECT_EQ("[Desktop Entry]\nType=Application\nExec=old\n", ReadFile(Path("entry.desktop")));
 }
 
 TEST_F(SetupCheckerTest, AnEntryThatCannotBeReadIsNeverRepaired) {
@@ -145,7 +194,7 @@ TEST_F(SetupCheckerTest, NoLinuxSectionMeansNothingToCheck) {
 }
 
 TEST_F(SetupCheckerTest, OnlyTheFirstLinuxItemCounts) {
-  WriteFile(Path("a.desktop"), "[Desktop Entry]\nExec=a\n");
+  WriteFile(Path("a.desktop"), "[Desktop Entry]\nType=Application\nExec=a\n");
   TestableSetupChecker checker;
   std::string xml = "<setup><linux><x key=\"" + Path("a.desktop") +
                     "\" data=\"one\"/><y key=\"/b\" data=\"two\"/></linux></setup>";
@@ -163,7 +212,8 @@ TEST_F(SetupCheckerTest, OnlyTheFirstLinuxItemCounts) {
 TEST_F(SetupCheckerTest, RepairInstallsTheRebuiltEntryThroughPkexec) {
   InstallFakePkexec();
   const std::string entry =
-      "[Desktop Entry]\nName=Tolvane\nExec=tolvane %U\nMimeType=x-scheme-handler/tolvane;\n";
+      "[Desktop Entry]\nType=Application\nName=Tolvane\nExec=tolvane "
+      "%U\nMimeType=x-scheme-handler/tolvane;\n";
   WriteFile(Path("entry.desktop"), entry, 0644);
   TestableSetupChecker checker;
   ASSERT_EQ(EmSetupOk, InitWith(checker, SetupXml(Path("entry.desktop"))));
@@ -173,19 +223,21 @@ TEST_F(SetupCheckerTest, RepairInstallsTheRebuiltEntryThroughPkexec) {
   ::umask(oldMask);
   EXPECT_EQ(EmSetupOk, repaired);
   EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("entry.desktop") + "\n", PkexecLog());
-  EXPECT_EQ("[Desktop Entry]\nName=Tolvane\nExec=tolvane %u\nMimeType=x-scheme-handler/tolvane;\n",
-            ReadFile(Path("entry.desktop")));
+  EXPECT_EQ(
+      "[Desktop Entry]\nType=Application\nName=Tolvane\nExec=tolvane "
+      "%u\nMimeType=x-scheme-handler/tolvane;\n",
+      ReadFile(Path("entry.desktop")));
   EXPECT_EQ(0644u, ModeOf(Path("entry.desktop")));
 }
 
 TEST_F(SetupCheckerTest, ARefusedRepairLeavesTheEntryAlone) {
   InstallFakePkexec();
-  WriteFile(Path("entry.desktop"), "[Desktop Entry]\nExec=old\n");
+  WriteFile(Path("entry.desktop"), "[Desktop Entry]\nType=Application\nExec=old\n");
   EXPECT_TRUE(InChild([&] {  // a refusal lasts for the process
     ::setenv("FAKE_PKEXEC_REFUSE", "1", 1);
     TestableSetupChecker checker;
     return InitWith(checker, SetupXml(Path("entry.desktop"))) == EmSetupOk &&
            checker.Check() == EmSetupNeedRepair && checker.Repair() == EmSetupRepairFailed;
   }));
-  EXPECT_EQ("[Desktop Entry]\nExec=old\n", ReadFile(Path("entry.desktop")));
+  EXPECT_EQ("[Desktop Entry]\nType=Application\nExec=old\n", ReadFile(Path("entry.desktop")));
 }

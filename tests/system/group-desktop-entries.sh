@@ -1,6 +1,7 @@
 # Desktop entries, judged by GLib and desktop-file-validate: entries made by
 # hand the way people leave them, and the URL-handler entries of real Debian
 # packages; after the repair, gio open starts tolvane for a tolvane: link.
+# Entries GLib cannot use are left as they are.
 
 # gio_opens [PROGRAM...]: sets the entry as the default handler of tolvane:
 # links, opens one with gio and says what was started, with which arguments.
@@ -83,10 +84,41 @@ Exec=tolvane %u
 $ACTION" "${GOOD_MAIN}MimeType=x-scheme-handler/tolvane;
 Exec=tolvane %u
 $ACTION"
+  entry_by_hand "a form feed before = (GLib's last Exec)" repaired \
+    "$(printf '%sExec=tolvane %%u\nExec\f=tolvane-legacy %%u' "$GOOD_MAIN")
+" "${GOOD_MAIN}Exec=tolvane %u
+Exec=tolvane %u
+"
   entry_by_hand "CR LF and blanks around =" correct \
     "$(printf '[Desktop Entry]\r\nType=Application\r\nName=Tolvane\r\nExec = tolvane %%u\r')
 " "$(printf '[Desktop Entry]\r\nType=Application\r\nName=Tolvane\r\nExec = tolvane %%u\r')
 "
+}
+
+# entry_left_alone NAME GIVEN: an entry GLib cannot use is reported as an
+# internal error and left byte for byte, without a prompt.
+entry_left_alone() {
+  give_entry "$2"
+  run_tool --wrap "$(logged_pkexec)"
+  echo "unusable entry $1:"
+  expect_run 0 "" correct internal
+  expect_entry "$2"
+  [ "$(pkexec_calls)" -eq 0 ] || fail "$1: pkexec ran"
+}
+
+unusable_entries() {
+  entry_left_alone "no Type" "[Desktop Entry]
+Name=Tolvane
+Exec=tolvane-legacy %u
+"
+  entry_left_alone "not the first group" "[Other]
+A=b
+${GOOD_MAIN}Exec=tolvane-legacy %u
+"
+  entry_left_alone "a line GLib cannot read" "${GOOD_MAIN}Exec=tolvane-legacy %u
+Exec
+"
+  entry_left_alone "empty" ""
 }
 
 # An independent rebuild in which only the Exec lines of the main group
@@ -163,6 +195,7 @@ fetch_entries() {
 
 cases() {
   run_case entries_by_hand entries_by_hand
+  run_case unusable_entries unusable_entries
   entries=$(fetch_entries)
   [ -n "$entries" ] || { echo "FAIL no desktop entries could be fetched"; failed=$((failed + 1)); }
   for entry in $entries; do
