@@ -189,7 +189,8 @@ TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
 TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
   RequireSandbox();
   const std::string entry =
-      "[Desktop Entry]\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop Action New]\nExec=x";
+      "[Desktop Entry]\r\nType=Application\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop "
+      "Action New]\nExec=x";
   RunResult run =
       RunSandboxed(Given(kGoodHosts, entry), {"--path", Path("r.html"), "--lang", "cs"});
   EXPECT_EQ(0, run.status);
@@ -202,7 +203,8 @@ TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
                   "<td id=textcenter width=\"100\"><font color=\"#008000\">成功</font></td>\n"))
       << report;
   EXPECT_EQ(
-      "[Desktop Entry]\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop Action New]\nExec=x\n",
+      "[Desktop Entry]\r\nType=Application\r\nName=Tolvane\r\nExec=tolvane %u\n\r\n[Desktop "
+      "Action New]\nExec=x\n",
       ReadFile(Path("out/entry")));
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
   EXPECT_EQ("/bin/cp -T /dev/stdin /usr/share/applications/tolvane-url.desktop\n", PkexecLog());
@@ -260,7 +262,7 @@ TEST_F(CommandLineTest, AReportThatCannotBeWrittenIsAFailure) {
 TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
   RequireSandbox();
   const std::string brokenHosts = "127.0.0.1 localhost\n10.0.0.1 local.tolvane.com\n";
-  const std::string brokenEntry = "[Desktop Entry]\nExec=old\n";
+  const std::string brokenEntry = "[Desktop Entry]\nType=Application\nExec=old\n";
   struct Case {
     const char* what;
     std::string prepare;
