@@ -1,12 +1,12 @@
 #include "checkers/HostsChecker.h"
 
-#include "checkers/LinuxHostsChecker.h"
 #include "common/FileIO.h"
+#include "common/LineReader.h"
 #include "common/LineSearch.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 
 namespace {
 
@@ -49,17 +49,6 @@ Expected::const_iterator DomainSpelledBy(const Expected& expected, std::string_v
 HostsChecker::HostsChecker() = default;
 HostsChecker::~HostsChecker() = default;
 
-HostsChecker* HostsChecker::CreateInstance() {
-  // The checker made here judges lines with this class's own CheckError, so
-  // lines that name no expected domain may be passed over unread.
-  static_assert(
-      std::is_same_v<decltype(&LinuxHostsChecker::CheckError), decltype(&HostsChecker::CheckError)>,
-      "the fast walk over the hosts file needs this class's own CheckError");
-  auto* checker = new LinuxHostsChecker();
-  checker->m_bOnlyNamingLines = true;
-  return checker;
-}
-
 void HostsChecker::DestroyInstance(HostsChecker*& checker) {
   delete checker;
   checker = nullptr;
@@ -95,110 +84,133 @@ EmHostsCheckerState HostsChecker::Check() {
 std::string HostsChecker::GetHostsFilePath() { return "/etc/hosts"; }
 
 EmHostsCheckerState HostsChecker::CheckContent() {
-  std::string text;
+  // The checker the program makes only judges here; its corrected text is
+  // built by the repair, from the file as it is then. Any other checker
+  // (one whose CheckError may be another) is shown every line and keeps the
+  // corrected text, as the rules describe it.
+  return Judge(m_bOnlyNamingLines ? nullptr : &m_strHostsContent);
+}
+
+EmHostsCheckerState HostsChecker::RebuildContent() { return Judge(&m_strHostsContent); }
+
+namespace {
+
+// Shows lines to CheckError, and keeps the corrected text when asked to.
+class Judging : public NSCheckerTool::LineSink {
+ public:
+  Judging(HostsChecker& checker, const std::map<std::string, std::string>& expected,
+          std::map<std::string, bool>& seen, std::string* content)
+      : m_checker(checker), m_expected(expected), m_seen(seen), m_pContent(content) {}
+
+  void Line(std::string_view line) override {
+    m_strLine.assign(line);
+    if (m_checker.CheckError(m_strLine, m_expected, m_seen)) {
+      m_bChanged = true;
+    }
+    if (m_pContent != nullptr) {
+      m_pContent->append(m_strLine);
+    }
+  }
+  void Between(std::string_view bytes) override {
+    if (m_pContent != nullptr) {
+      m_pContent->append(bytes);
+    }
+  }
+  bool Changed() const { return m_bChanged; }
+
+ private:
+  HostsChecker& m_checker;
+  const std::map<std::string, std::string>& m_expected;
+  std::map<std::string, bool>& m_seen;
+  std::string* m_pContent;
+  std::string m_strLine;  // reused: no allocation per line
+  bool m_bChanged = false;
+};
+
+}  // namespace
+
+EmHostsCheckerState HostsChecker::Judge(std::string* content) {
+  const std::string path = GetHostsFilePath();
+  if (content != nullptr) {
+    content->clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      content->reserve(static_cast<std::size_t>(st.st_size) + 64 * (m_mapHosts.size() + 1));
+    }
+  }
+  std::map<std::string, bool> seen = FreshSeen();
+  Judging judging(*this, m_mapHosts, seen, content);
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
-  // The slack leaves room for rewritten and appended entries in place.
-  const std::size_t slack = 4096 + 128 * m_mapHosts.size();
-  if (NSCheckerTool::ReadWholeFile(GetHostsFilePath(), text, slack) ==
-      NSCheckerTool::ReadResult::Failed) {
+  if (ReadHosts(path, m_bOnlyNamingLines, judging) == NSCheckerTool::ReadResult::Failed) {
+    if (content != nullptr) {
+      content->clear();
+    }
     return EmHostsReadFailed;
   }
-  return BuildContent(std::move(text), m_bOnlyNamingLines) ? EmHostsNeedRepair : EmHostsOk;
+  return Finish(seen, judging.Changed(), content) ? EmHostsNeedRepair : EmHostsOk;
 }
 
 bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
+  m_strHostsContent.clear();
+  std::map<std::string, bool> seen = FreshSeen();
+  Judging judging(*this, m_mapHosts, seen, &m_strHostsContent);
+  NSCheckerTool::TextSource source(text);
+  (void)NSCheckerTool::ReadLines(source, Needles(onlyNamingLines), judging);  // memory: no error
+  return Finish(seen, judging.Changed(), &m_strHostsContent);
+}
+
+NSCheckerTool::ReadResult HostsChecker::ReadHosts(const std::string& path, bool onlyNamingLines,
+                                                  NSCheckerTool::LineSink& sink) {
+  return NSCheckerTool::ReadFileLines(path, Needles(onlyNamingLines), sink);
+}
+
+const std::vector<std::string>* HostsChecker::Needles(bool onlyNamingLines) {
+  // Each domain is one search through the text; with many, reading every
+  // line once is faster. Every line goes to a CheckError that may not be
+  // this class's own.
+  m_vecNeedles.clear();
+  if (!onlyNamingLines || m_mapHosts.size() > kMaxScannedDomains) {
+    return nullptr;
+  }
+  for (const auto& entry : m_mapHosts) {
+    m_vecNeedles.push_back(entry.first);
+  }
+  return &m_vecNeedles;
+}
+
+std::map<std::string, bool> HostsChecker::FreshSeen() const {
   std::map<std::string, bool> seen;
-  std::vector<std::string> domains;
   for (const auto& entry : m_mapHosts) {
     seen.emplace(entry.first, false);
-    domains.push_back(entry.first);
   }
-  // Each domain is one search through the text; with many, reading every
-  // line once is faster.
-  const bool scannable = domains.size() <= kMaxScannedDomains;
+  return seen;
+}
 
-  // The corrected text is the file's text with a few lines replaced: judge
-  // the lines, keeping only the replacements, then apply them.
-  struct Edit {
-    std::size_t begin, end;
-    std::string line;
-  };
-  std::vector<Edit> edits;
-  std::size_t grownSize = text.size();
-  bool changed = false;
-  std::string line;
-  auto judge = [&](std::size_t begin, std::size_t end) {
-    line.assign(text, begin, end - begin);
-    if (CheckError(line, m_mapHosts, seen)) {
-      changed = true;
-    }
-    if (text.compare(begin, end - begin, line) != 0) {
-      grownSize = grownSize - (end - begin) + line.size();
-      edits.push_back({begin, end, line});
-    }
-  };
-  const std::size_t size = text.size();
-  auto lineEnd = [&](std::size_t begin) {
-    const void* newline = std::memchr(text.data() + begin, '\n', size - begin);
-    return newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text.data())
-                   : size;
-  };
-  if (onlyNamingLines && scannable) {
-    for (const std::size_t begin : NSCheckerTool::LinesContaining(text, domains)) {
-      judge(begin, lineEnd(begin));
-    }
-  } else {
-    for (std::size_t begin = 0; begin < size;) {
-      const std::size_t end = lineEnd(begin);
-      judge(begin, end);
-      begin = end + 1;
-    }
+bool HostsChecker::Finish(std::map<std::string, bool>& seen, bool changed, std::string* content) {
+  if (content != nullptr && !content->empty() && content->back() != '\n') {
+    *content += '\n';
   }
-
-  std::string missing;
-  for (const auto& flag : seen) {
-    if (flag.second) {
+  // The lines were shown to CheckError in order; an expected domain that no
+  // line carried gets its canonical line at the end, in domain order.
+  for (const auto& entry : m_mapHosts) {
+    if (seen[entry.first]) {
       continue;
     }
-    const auto expected = m_mapHosts.find(flag.first);
-    missing +=
-        MakeLine(flag.first, expected != m_mapHosts.end() ? expected->second : std::string());
-    missing += '\n';
     changed = true;
-  }
-
-  const std::size_t finalSize = grownSize + 1 + missing.size();
-  std::string out;
-  if (edits.size() <= kInPlaceEdits && text.capacity() >= finalSize) {
-    // A few edits, and room for them: apply them where the text lies, last
-    // first, so a large file is neither copied nor held twice.
-    for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
-      text.replace(edit->begin, edit->end - edit->begin, edit->line);
+    if (content != nullptr) {
+      *content += MakeLine(entry.first, entry.second);
+      *content += '\n';
     }
-    out = std::move(text);
-  } else {
-    out.reserve(finalSize);
-    std::size_t copied = 0;
-    for (const Edit& edit : edits) {
-      out.append(text, copied, edit.begin - copied);
-      out += edit.line;
-      copied = edit.end;  // the newline after the line stays with the next run
-    }
-    out.append(text, copied, std::string::npos);
-    std::string().swap(text);
   }
-  if (!out.empty() && out.back() != '\n') {
-    out += '\n';
-  }
-  out += missing;
-  m_strHostsContent = std::move(out);
   return changed;
 }
 
 bool HostsChecker::ReadHostsLine(std::string_view line, HostsLine& out) {
   out.address = std::string_view();
   out.names.clear();
+  // The resolver reads a line as a C string: it ends at a NUL.
+  line = line.substr(0, line.find('\0'));
   std::size_t pos = 0;
   while (pos < line.size() && IsSpace(line[pos])) {
     ++pos;

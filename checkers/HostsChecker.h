@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/FileIO.h"
+#include "common/LineReader.h"
+
 #include <pugixml.hpp>
 
 #include <cstddef>
@@ -31,15 +34,18 @@ class HostsChecker {
 
   // Reads the expected entries from the hosts section; 2 when it is missing.
   virtual EmHostsCheckerState Init(const pugi::xml_node& section);
-  // 0 when nothing is expected or the file is right, 1 when the corrected
-  // text in m_strHostsContent differs in substance, 4 when the file is there
-  // but unreadable.
+  // 0 when nothing is expected or the file is right, 1 when it needs a
+  // repair, 4 when the file is there but unreadable.
   virtual EmHostsCheckerState Check();
-  // Replaces the hosts file with the text the last Check built.
+  // Corrects the hosts file as it is when the repair runs.
   virtual EmHostsCheckerState Repair() = 0;
   // The file that Check reads and Repair replaces.
   virtual std::string GetHostsFilePath();
-  // Reads the file and builds the corrected text; 0, 1 or 4.
+  // Reads the file through one buffer of a fixed size and judges its lines;
+  // 0, 1 or 4. The checker that CreateInstance makes is shown only the lines
+  // that name an expected domain and keeps nothing of the file; any other
+  // checker is shown every line, in order, and keeps the corrected text in
+  // m_strHostsContent.
   virtual EmHostsCheckerState CheckContent();
   // Judges one line against the expected entries, as the resolver reads it,
   // and rewrites it in place; true when the line needed repair. A line whose
@@ -67,7 +73,8 @@ class HostsChecker {
     std::vector<std::string_view> names;  // the first name and its aliases
   };
   // False for a line the resolver skips: blank, or "#" first after leading
-  // white space. Otherwise the line ends at its first "#", and the rest,
+  // white space. The line ends at a NUL, as a C string; otherwise it ends at
+  // its first "#", and the rest,
   // split at white space, gives the address and the names (none when there
   // is a single token).
   static bool ReadHostsLine(std::string_view line, HostsLine& out);
@@ -75,26 +82,40 @@ class HostsChecker {
  protected:
   HostsChecker();
 
-  // Builds m_strHostsContent from the file's text; true when a line needed
-  // repair or an entry is missing. With onlyNamingLines, only lines that
-  // contain an expected domain (in any letter case) are shown to CheckError:
-  // the same result as showing every line, as long as CheckError is this
-  // class's own.
+  // Reads the file again and builds the corrected text of the file as it is
+  // now in m_strHostsContent; 0 (nothing to correct), 1 or 4.
+  EmHostsCheckerState RebuildContent();
+  // The same rules on a text instead of the file, through the same reader:
+  // builds m_strHostsContent; true when a line needed repair or an entry is
+  // missing. With onlyNamingLines, only lines that contain an expected
+  // domain (in any letter case) are shown to CheckError.
   bool BuildContent(std::string&& text, bool onlyNamingLines);
 
   std::map<std::string, std::string> m_mapHosts;
   std::string m_strHostsContent;
-  // Whether CheckContent may show CheckError only the lines that contain an
-  // expected domain. CreateInstance sets it on the object it makes, whose
-  // CheckError is known to be this class's own; every other object, such as
-  // a subclass that overrides CheckError, has every line shown.
+  // Whether only the lines that contain an expected domain are shown to
+  // CheckError, and the check keeps no text: the same result as showing
+  // every line, as long as CheckError is this class's own. CreateInstance
+  // sets it on the object it makes; every other object, such as a subclass
+  // that overrides CheckError, has every line shown.
   bool m_bOnlyNamingLines = false;
 
  private:
   // Up to this many expected domains, the lines that may name one are found
   // by a search through the text for each domain.
   static constexpr std::size_t kMaxScannedDomains = 8;
-  // Up to this many changed lines are replaced in the text as it was read
-  // (when it has room), each moving only what follows it.
-  static constexpr std::size_t kInPlaceEdits = 8;
+
+  // Reads the file and judges it; with content, the corrected text is
+  // built there.
+  EmHostsCheckerState Judge(std::string* content);
+  NSCheckerTool::ReadResult ReadHosts(const std::string& path, bool onlyNamingLines,
+                                      NSCheckerTool::LineSink& sink);
+  // The domains to look for, or null when every line is to be shown.
+  const std::vector<std::string>* Needles(bool onlyNamingLines);
+  std::map<std::string, bool> FreshSeen() const;
+  // Ends the corrected text with a newline and the missing entries; true
+  // when changed or an entry is missing.
+  bool Finish(std::map<std::string, bool>& seen, bool changed, std::string* content);
+
+  std::vector<std::string> m_vecNeedles;
 };

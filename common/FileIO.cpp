@@ -32,30 +32,16 @@ void DropStaged() {
   s_staged = Staged();
 }
 
-// Reads until end of file, starting with room for the size fstat gave and
-// growing if the file grows under us.
-bool ReadToEnd(int fd, std::size_t expected, std::size_t slack, std::string& out) {
-  out.resize(expected + 1 + slack);  // a spare byte shows the end without a second pass
-  std::size_t size = 0;
-  for (;;) {
-    if (size == out.size()) {
-      out.resize(out.size() * 2);
-    }
-    const ssize_t n = ::read(fd, &out[size], out.size() - size);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    if (n == 0) {
-      break;
-    }
-    size += static_cast<std::size_t>(n);
-  }
-  out.resize(size);
-  return true;
-}
+// Keeps the whole text.
+class WholeText : public LineSink {
+ public:
+  explicit WholeText(std::string& out) : m_out(out) {}
+  void Line(std::string_view line) override { m_out.append(line); }
+  void Between(std::string_view bytes) override { m_out.append(bytes); }
+
+ private:
+  std::string& m_out;
+};
 
 bool WriteAll(int fd, const std::string& content) {
   const char* p = content.data();
@@ -76,23 +62,30 @@ bool WriteAll(int fd, const std::string& content) {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t slack) {
+ReadResult ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
+  WholeText whole(out);
+  const ReadResult result = ReadFileLines(path, nullptr, whole);
+  if (result != ReadResult::Ok) {
+    out.clear();
+  }
+  return result;
+}
+
+ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>* needles,
+                         LineSink& sink, std::size_t bufferSize) {
   // O_NONBLOCK keeps a FIFO at the path from stalling the open; it is
   // refused below as not a regular file.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
   }
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            ReadToEnd(fd, static_cast<std::size_t>(st.st_size), slack, out);
+  FdSource source(fd);
+  const bool ok =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadLines(source, needles, sink, bufferSize);
   ::close(fd);  // read-only: nothing to lose on close
-  if (!ok) {
-    out.clear();
-    return ReadResult::Failed;
-  }
-  return ReadResult::Ok;
+  return ok ? ReadResult::Ok : ReadResult::Failed;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& text) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "common/LineReader.h"
+
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace NSCheckerTool {
 
@@ -13,9 +16,15 @@ enum class ReadResult : int {
 
 // Reads the regular file at path to its end. Anything that exists but is not
 // a regular file (a directory, a FIFO, a device) counts as Failed.
-// On anything but Ok, out is empty. With slack, out has room for that many
-// more bytes, so that small edits need no second buffer.
-ReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t slack = 0);
+// On anything but Ok, out is empty.
+ReadResult ReadWholeFile(const std::string& path, std::string& out);
+
+// Reads the regular file at path through a line reader (see ReadLines): its
+// lines, or those that contain one of the needles, go to sink. Missing and
+// Failed as ReadWholeFile tells them; Failed also when the reading fails
+// part way, after some lines were handed out.
+ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>* needles,
+                         LineSink& sink, std::size_t bufferSize = kLineBufferSize);
 
 // Creates or truncates path (mode 0666 less the umask) and writes text; true
 // only when every byte was written and the file closed cleanly.

@@ -80,6 +80,13 @@ const char* FindIgnoringCase(const char* from, const char* end, const std::strin
 std::vector<std::size_t> LinesContaining(const std::string& text,
                                          const std::vector<std::string>& needles) {
   std::vector<std::size_t> starts;
+  LinesContaining(std::string_view(text), needles, starts);
+  return starts;
+}
+
+void LinesContaining(std::string_view text, const std::vector<std::string>& needles,
+                     std::vector<std::size_t>& starts) {
+  starts.clear();
   const char* const base = text.data();
   const std::size_t size = text.size();
   for (const std::string& needle : needles) {
@@ -98,9 +105,10 @@ std::vector<std::size_t> LinesContaining(const std::string& text,
       from = after ? static_cast<std::size_t>(static_cast<const char*>(after) - base) + 1 : size;
     }
   }
-  std::sort(starts.begin(), starts.end());
-  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  return starts;
+  if (needles.size() > 1) {
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  }
 }
 
 }  // namespace NSCheckerTool

@@ -21,5 +21,8 @@ const char* FindIgnoringCase(const char* from, const char* end, const std::strin
 // needles in the sense of FindIgnoringCase. Empty needles find nothing.
 std::vector<std::size_t> LinesContaining(const std::string& text,
                                          const std::vector<std::string>& needles);
+// The same, into starts (emptied first, its room kept).
+void LinesContaining(std::string_view text, const std::vector<std::string>& needles,
+                     std::vector<std::size_t>& starts);
 
 }  // namespace NSCheckerTool

@@ -2,8 +2,9 @@
 
 // How the C library's resolver reads a hosts file, written out plainly for
 // the tests and the fuzz target to judge the check by, independently of the
-// checker's own reading: a line is skipped when it is blank or starts with
-// "#" after white space; any other line ends at its first "#", and the rest
+// checker's own reading: a line is read as a C string, up to a NUL; it is
+// skipped when it is blank or starts with "#" after white space; any other
+// line ends at its first "#", and the rest
 // splits at white space into the address and the names, which are compared
 // without regard to ASCII letter case.
 
@@ -53,7 +54,8 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 // One line as the resolver reads it; a skipped line gives no names.
 inline Line Read(const std::string& line) {
   Line out;
-  const std::string used = line.substr(0, line.find('#'));
+  const std::string cString = line.substr(0, line.find('\0'));
+  const std::string used = cString.substr(0, cString.find('#'));
   std::vector<std::string> words;
   std::string word;
   for (char c : used + " ") {

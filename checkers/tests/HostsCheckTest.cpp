@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 using namespace testsupport;
+using namespace std::string_literals;
 
 namespace {
 
@@ -99,6 +100,10 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
        EmHostsNeedRepair, "127.0.0.1\xc2\xa0local.tolvane.com\n" + c + "\n"},
       {"vertical tab and form feed separate", "127.0.0.1\v\flocal.tolvane.com\n", EmHostsOk,
        c + "\n"},
+      // The resolver reads a line as a C string.
+      {"NUL after the name", "10.0.0.1 local.tolvane.com\0junk\n"s, EmHostsNeedRepair, c + "\n"},
+      {"the name after a NUL", "127.0.0.1 x\0local.tolvane.com\n"s, EmHostsNeedRepair,
+       "127.0.0.1 x\0local.tolvane.com\n"s + c + "\n"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -132,6 +137,12 @@ TEST_F(HostsCheckTest, MissingEntriesAreAppendedInByteOrder) {
     EXPECT_EQ(EmHostsNeedRepair, checker.Check());
     EXPECT_EQ(expected, checker.Content());
   }
+  // Each right line stays, the exact spelling winning over its case twin.
+  WriteFile(Path("hosts"), expected);
+  TestableHostsChecker checker(Path("hosts"));
+  ASSERT_EQ(EmHostsOk, InitWith(checker, xml));
+  EXPECT_EQ(EmHostsOk, checker.Check());
+  EXPECT_EQ(expected, checker.Content());
 }
 
 TEST_F(HostsCheckTest, LongAddressesKeepASeparatingBlank) {

@@ -4,6 +4,7 @@
 #include "testsupport/TestSupport.h"
 
 #include <sys/stat.h>
+#include <functional>
 #include <memory>
 
 using namespace testsupport;
@@ -14,7 +15,12 @@ namespace {
 // name the repair stages its text under is recorded.
 class TestableHostsRepair : public LinuxHostsChecker {
  public:
-  explicit TestableHostsRepair(std::string hosts) : m_strHosts(std::move(hosts)) {}
+  // keepsNothing: judge as the program's own checker does, keeping no text.
+  explicit TestableHostsRepair(std::string hosts, bool keepsNothing = false)
+      : m_strHosts(std::move(hosts)) {
+    m_bOnlyNamingLines = keepsNothing;
+  }
+  const std::string& Content() const { return m_strHostsContent; }
   std::string GetHostsFilePath() override { return m_strHosts; }
   EmHostsCheckerState WriteTmpHostsFile(const std::string& tmpPath) override {
     m_vecWritePaths.push_back(tmpPath);
@@ -126,4 +132,44 @@ TEST_F(HostsRepairTest, NoCommandRunsOnceTheRunLockWasMissed) {
   EXPECT_TRUE(m_checker->m_vecCopyPaths.empty());
   EXPECT_EQ("", PkexecLog());
   EXPECT_EQ(kBroken, ReadFile(Path("hosts")));
+}
+
+// The check keeps nothing of the file; the repair corrects the file as it is
+// when it runs.
+TEST_F(HostsRepairTest, TheRepairCorrectsTheFileAsItIsThen) {
+  const std::string changed = "::1 localhost\n10.0.0.9 local.tolvane.com\n";
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    EmHostsCheckerState repair;
+    std::string hosts;
+    const char* command;
+  } cases[] = {
+      {"changed", [&] { WriteFile(Path("hosts"), changed); }, EmHostsOk,
+       "::1 localhost\n127.0.0.1            local.tolvane.com\n", "/bin/cp -T /dev/stdin "},
+      {"right by now", [&] { WriteFile(Path("hosts"), kRepaired); }, EmHostsOk, kRepaired, ""},
+      {"gone", [&] { ASSERT_EQ(0, ::unlink(Path("hosts").c_str())); }, EmHostsOk,
+       "127.0.0.1            local.tolvane.com\n", "/usr/bin/install -m 0644 -T /dev/stdin "},
+      {"a directory by now",
+       [&] {
+         ASSERT_EQ(0, ::unlink(Path("hosts").c_str()));
+         ASSERT_EQ(0, ::mkdir(Path("hosts").c_str(), 0755));
+       },
+       EmHostsRepairFailed, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::rmdir(Path("hosts").c_str());
+    WriteFile(Path("hosts"), kBroken, 0644);
+    WriteFile(Path("pkexec.log"), "");
+    TestableHostsRepair checker(Path("hosts"), true);
+    pugi::xml_document doc;
+    ASSERT_EQ(EmHostsOk, checker.Init(ParseSection(doc, kOneDomain, "hosts")));
+    ASSERT_EQ(EmHostsNeedRepair, checker.Check());
+    EXPECT_EQ("", checker.Content());
+    c.change();
+    EXPECT_EQ(c.repair, checker.Repair());
+    EXPECT_EQ(c.hosts, ReadFile(Path("hosts")));
+    EXPECT_EQ(*c.command ? c.command + Path("hosts") + "\n" : "", PkexecLog());
+  }
 }

@@ -128,7 +128,25 @@ sample_hosts_file() {  # sample_hosts_file FILE
   done
 }
 
+# The resolver reads a line as a C string: the entry before a NUL is the
+# domain's entry, a name after one is not read at all.
+nul_ends_the_line() {
+  sed -i '/^hosts:/d' /etc/nsswitch.conf
+  echo 'hosts: files' >>/etc/nsswitch.conf
+  printf '127.0.0.1 localhost\n10.0.0.1 local.tolvane.com\000junk\n::1 x\000local.tolvane.com\n' \
+    >/etc/hosts
+  [ "$(getent hosts "$PRODUCT" | awk '{ print $1 }')" = 10.0.0.1 ] ||
+    fail "the resolver does not read the entry before the NUL"
+  run_tool
+  expect_run 0 "" repaired correct
+  printf '127.0.0.1 localhost\n%s\n::1 x\000local.tolvane.com\n' "$CANON" >"$CASE/expected"
+  same_files "/etc/hosts" "$CASE/expected" /etc/hosts
+  answer=$(getent ahosts "$PRODUCT" | awk '{ print $1 }' | sort -u | tr '\n' ' ')
+  [ "$answer" = "127.0.0.1 " ] || fail "$PRODUCT resolves to $answer"
+}
+
 cases() {
+  run_case nul_ends_the_line nul_ends_the_line
   for file in $(ls "$SHARED_HOSTS_DIR" | grep '\.hosts$'); do
     run_case "hosts_$file" "sample_hosts_file $file"
   done

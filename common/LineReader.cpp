@@ -1,0 +1,139 @@
+#include "common/LineReader.h"
+
+#include "common/LineSearch.h"
+
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace NSCheckerTool {
+
+ssize_t FdSource::Read(char* into, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(m_nFd, into, size);
+    if (n >= 0 || errno != EINTR) {
+      return n;
+    }
+  }
+}
+
+ssize_t TextSource::Read(char* into, std::size_t size) {
+  const std::size_t n = std::min(size, m_text.size());
+  std::memcpy(into, m_text.data(), n);
+  m_text.remove_prefix(n);
+  return static_cast<ssize_t>(n);
+}
+
+namespace {
+
+// Hands out the lines of complete lines text (it ends with "\n", or is the
+// text's last line).
+class Lines {
+ public:
+  Lines(const std::vector<std::string>* needles, LineSink& sink)
+      : m_pNeedles(needles), m_sink(sink) {}
+
+  void Complete(std::string_view text) {
+    const char* const base = text.data();
+    const std::size_t size = text.size();
+    auto lineEnd = [&](std::size_t begin) {
+      const void* newline = std::memchr(base + begin, '\n', size - begin);
+      return newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - base)
+                                : size;
+    };
+    if (m_pNeedles == nullptr) {
+      for (std::size_t begin = 0; begin < size;) {
+        const std::size_t end = lineEnd(begin);
+        m_sink.Line(text.substr(begin, end - begin));
+        m_sink.Between(text.substr(end, end < size ? 1 : 0));
+        begin = end + 1;
+      }
+      return;
+    }
+    LinesContaining(text, *m_pNeedles, m_vecStarts);
+    std::size_t copied = 0;
+    for (const std::size_t begin : m_vecStarts) {
+      const std::size_t end = lineEnd(begin);
+      m_sink.Between(text.substr(copied, begin - copied));
+      m_sink.Line(text.substr(begin, end - begin));
+      copied = end;  // its newline goes with what follows
+    }
+    m_sink.Between(text.substr(copied));
+  }
+
+ private:
+  const std::vector<std::string>* m_pNeedles;
+  LineSink& m_sink;
+  std::vector<std::size_t> m_vecStarts;
+};
+
+}  // namespace
+
+bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
+               std::size_t bufferSize) {
+  const std::size_t size = std::max<std::size_t>(bufferSize, 1);
+  const std::unique_ptr<char[]> buffer(new char[size]);
+  char* const buf = buffer.get();
+  Lines lines(needles, sink);
+  std::size_t filled = 0;  // buf[0, filled) holds at most one unfinished line and what follows
+  std::string longLine;    // a line longer than the buffer, gathered
+  for (;;) {
+    const ssize_t n = source.Read(buf + filled, size - filled);
+    if (n < 0) {
+      return false;
+    }
+    const std::size_t read = static_cast<std::size_t>(n);
+    if (!longLine.empty()) {
+      // Until its newline, everything read belongs to the long line.
+      const void* newline = std::memchr(buf, '\n', read);
+      if (read == 0 || newline == nullptr) {
+        longLine.append(buf, read);
+        if (read == 0) {
+          lines.Complete(longLine);
+          return true;
+        }
+        continue;
+      }
+      const std::size_t rest = static_cast<std::size_t>(static_cast<const char*>(newline) - buf);
+      longLine.append(buf, rest + 1);
+      lines.Complete(longLine);
+      std::string().swap(longLine);
+      std::memmove(buf, buf + rest + 1, read - rest - 1);
+      filled = read - rest - 1;
+      // What follows the long line may hold complete lines already.
+      const void* last = filled > 0 ? ::memrchr(buf, '\n', filled) : nullptr;
+      if (last != nullptr) {
+        const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
+        lines.Complete(std::string_view(buf, done));
+        std::memmove(buf, buf + done, filled - done);
+        filled -= done;
+      }
+      continue;
+    }
+    // Only what was just read can hold the last newline: the lines before it
+    // were handed out already.
+    const void* last = read > 0 ? ::memrchr(buf + filled, '\n', read) : nullptr;
+    filled += read;
+    if (last != nullptr) {
+      const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
+      lines.Complete(std::string_view(buf, done));
+      std::memmove(buf, buf + done, filled - done);
+      filled -= done;
+    }
+    if (read == 0) {
+      if (filled > 0) {
+        lines.Complete(std::string_view(buf, filled));  // the last line, without "\n"
+      }
+      return true;
+    }
+    if (filled == size) {
+      // One line fills the buffer: gather it whole.
+      longLine.assign(buf, filled);
+      filled = 0;
+    }
+  }
+}
+
+}  // namespace NSCheckerTool
