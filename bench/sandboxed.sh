@@ -5,7 +5,8 @@ top=$1
 data=$2
 baseline=${3:-}
 bin=$top/build/bench/checktool/checktool
-mount -t tmpfs tmpfs /tmp
+. "$top/tests/system/private-tmp.sh"
+private_tmp "$top" "$data" "$baseline"
 rm -rf "$data/ov"
 mkdir -p "$data/ov/etc-up" "$data/ov/etc-work" "$data/ov/share-up" "$data/ov/share-work" "$data/bin"
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$data/ov/etc-up,workdir=$data/ov/etc-work" /etc

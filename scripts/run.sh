@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config pkexec
 cmake --preset release >/dev/null
 cmake --build --preset release
+echo "Running checktool: it checks this machine's /etc/hosts and" \
+  "/usr/share/applications/tolvane-url.desktop and repairs what is wrong through pkexec" \
+  "(as root, possibly without asking)."
 status=0
 ./build/release/checktool/checktool --path report.html --lang en || status=$?
 echo "checktool exited with status $status; the report is $(pwd)/report.html"

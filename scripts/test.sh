@@ -2,7 +2,8 @@
 # Builds and runs every test: once optimised with warnings as errors, once
 # under AddressSanitizer and UndefinedBehaviorSanitizer; the command-line
 # tests under valgrind; clang-tidy; each fuzz target for a minute; and the
-# Debian package, built, linted, installed, tested and removed.
+# Debian package, built, linted, installed, tested and removed; and the demo
+# and a group of whole-program tests from a checkout under /tmp.
 # Tests that run the whole program do so in a private mount namespace (with
 # the real pkexec and a system bus and polkitd of their own) and are skipped,
 # not passed, where that is not possible.
@@ -30,6 +31,22 @@ echo "clang-tidy: no findings"
 sh scripts/fuzz.sh 60
 run-clang-tidy-14 -quiet -p build/fuzz -j "$(nproc)" "^$(pwd)/fuzz/.*\.cpp\$" >build/clang-tidy-fuzz.log 2>&1 ||
   { grep -E 'error:|warning:' build/clang-tidy-fuzz.log; exit 1; }
+
+# A checkout under /tmp, where many first clone to (the sandboxes mount a
+# /tmp of their own): the demo, and the fault cases with the program and
+# the launch helper there too.
+clone=$(mktemp -d /tmp/checktool-clone.XXXXXX)
+tar --exclude=./build --exclude=./.git -cf - . | tar -C "$clone" -xf -
+cp build/ci/testsupport/launch "$clone/launch"
+if ! (cd "$clone" && sh scripts/demo.sh >demo.log 2>&1 && tail -n 1 demo.log &&
+  CHECKTOOL_BIN=$clone/build/release/checktool/checktool SYSTEST_LAUNCH=$clone/launch \
+    SYSTEST_WORK=$clone/build/faults SHARED_HOSTS_DIR=/nonexistent \
+    sh tests/system/run-group.sh faults >faults.log 2>&1 && tail -n 1 faults.log); then
+  cat "$clone/demo.log" "$clone/faults.log" 2>/dev/null
+  exit 1
+fi
+echo "a checkout under /tmp: passed"
+rm -rf "$clone"
 
 # The Debian package: built, checked by lintian (errors fail), installed on
 # this machine, its installed program put through the command-line tests

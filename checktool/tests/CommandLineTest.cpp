@@ -1,7 +1,8 @@
 // The built program, run as the client runs it. Runs that reach the checks
-// happen in a private mount namespace: /tmp is a fresh tmpfs, /etc and
-// /usr/share are overlays whose changes land in the test directory, and the
-// fake pkexec moves files only onto those private copies.
+// happen in a private mount namespace: /tmp is a fresh tmpfs (holding only
+// what the tests need of a checkout under /tmp), /etc and /usr/share are
+// overlays whose changes land in the test directory, and the fake pkexec
+// copies only onto those private copies.
 #include "common/NSCheckerTool.h"
 #include "testsupport/TestSupport.h"
 
@@ -26,6 +27,12 @@ std::string Quote(const std::string& s) { return NSCheckerTool::QuoteForShell(s)
 std::string Program() {
   const char* bin = std::getenv("CHECKTOOL_BIN");
   return bin != nullptr && *bin != '\0' ? bin : CHECKTOOL_BIN;
+}
+
+// What a wrapper named by CHECKTOOL_BIN runs, if it says so.
+std::string RealProgram() {
+  const char* bin = std::getenv("CHECKTOOL_REAL_BIN");
+  return bin != nullptr ? bin : "";
 }
 
 const char kHeader[] =
@@ -70,7 +77,7 @@ bool SandboxAvailable() {
 
 class CommandLineTest : public TempDirTest {
  protected:
-  // Not under /tmp: the sandbox mounts its own /tmp over it.
+  // Beside the build; kept reachable in the sandbox's own /tmp.
   std::string BaseDir() const override { return CHECKTOOL_TEST_WORKDIR; }
 
   void SetUp() override {
@@ -104,7 +111,10 @@ class CommandLineTest : public TempDirTest {
         "set -e\nD=" + Quote(m_strTmpDir) +
         "\nrm -rf $D/ov $D/out $D/status $D/stdout\nmkdir -p $D/ov/etc-up $D/ov/etc-work "
         "$D/ov/share-up $D/ov/share-work $D/out\n"
-        "mount -t tmpfs -o mode=1777 tmpfs /tmp\n"
+        ". " +
+        Quote(PRIVATE_TMP_SCRIPT) + "\nprivate_tmp \"$D\" " + Quote(Program()) + " " +
+        Quote(RealProgram()) +
+        "\n"
         "mount -t overlay overlay -o lowerdir=/etc,upperdir=$D/ov/etc-up,workdir=$D/ov/etc-work "
         "/etc\n"
         "mount -t overlay overlay -o "

@@ -24,7 +24,7 @@ hosts_is_a_directory() {
   [ "$(ls -A /etc/hosts)" = inside ] || fail "the directory holds $(ls -A /etc/hosts)"
   [ "$(pkexec_calls)" -eq 0 ] || fail "a command ran: $(cat "$CASE/pkexec.log")"
   ls -A /tmp | grep -v -x -e report.html -e check_hosts_tmp.lock >"$CASE/tmp.after"
-  same "what /tmp holds" "$(cat "$CASE/tmp.before")" "$CASE/tmp.after"
+  same_files "what /tmp holds" "$CASE/tmp.before" "$CASE/tmp.after"
 }
 
 hosts_unreadable_for_the_user() {

@@ -1,10 +1,12 @@
 # Shared by the whole-program test groups. Everything here runs as root inside
-# private mount namespaces: /run, /tmp, /etc and /usr/share are private
-# copies, so the machine's own files are never touched.
+# private mount namespaces (and a PID namespace of the group's own): /run,
+# /tmp, /etc and /usr/share are private copies, so the machine's own files
+# are never touched.
 #
 # Environment: CHECKTOOL_BIN (the program), SYSTEST_LAUNCH (the launch helper
-# built with the tests), SYSTEST_WORK (a directory outside /tmp for this
-# group), SYSTEST_LIB (this file), SHARED_HOSTS_DIR (sample hosts files).
+# built with the tests), SYSTEST_WORK (a directory for this group, anywhere,
+# /tmp included), SYSTEST_LIB (this file), SHARED_HOSTS_DIR (sample hosts
+# files).
 
 PRODUCT=local.tolvane.com
 CANON="127.0.0.1            local.tolvane.com"
@@ -100,7 +102,8 @@ run_case() {
 
 case_enter() {
   CASE=$1
-  mount -t tmpfs -o mode=1777 tmpfs /tmp
+  . "${SYSTEST_LIB%/*}/private-tmp.sh"
+  private_tmp "$SYSTEST_WORK" "$CHECKTOOL_BIN" "${SYSTEST_LAUNCH:-}" "${SHARED_HOSTS_DIR:-}"
   mkdir -p "$CASE/ov/etc-up" "$CASE/ov/etc-work" "$CASE/ov/share-up" "$CASE/ov/share-work"
   mount -t overlay overlay -o "lowerdir=/etc,upperdir=$CASE/ov/etc-up,workdir=$CASE/ov/etc-work" /etc
   mount -t overlay overlay \

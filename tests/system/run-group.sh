@@ -1,7 +1,7 @@
 #!/bin/sh
 # Whole-program tests of one group against the built program, with the real
-# pkexec, a system bus and polkitd of our own, inside a private mount
-# namespace. Exit 77 (skipped) where that cannot be done.
+# pkexec, a system bus and polkitd of our own, inside private mount and PID
+# namespaces. Exit 77 (skipped) where that cannot be done.
 # usage: run-group.sh faults|attackers|concurrency|hosts-files|desktop-entries
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,7 +25,12 @@ if [ "${SYSTEST_IN_SANDBOX:-}" != 1 ]; then
     exit 1
   fi
   mkdir -p "$SYSTEST_WORK"
-  SYSTEST_IN_SANDBOX=1 SYSTEST_LIB=$here/lib.sh exec unshare -m --propagation private sh "$0" "$@"
+  # A PID namespace of its own: when the group ends, or is killed at its
+  # time limit, every process it started (dbus-daemon, polkitd, a program
+  # that hangs) ends with it. Its first process only waits for the group,
+  # since pkexec refuses to run for a child of PID 1.
+  SYSTEST_IN_SANDBOX=1 SYSTEST_LIB=$here/lib.sh exec unshare -m --propagation private \
+    --pid --fork --kill-child --mount-proc sh -c 'sh "$0" "$@" & wait $!' "$0" "$@"
 fi
 SYSTEST_GROUP_FILE=$here/group-$1.sh
 export CHECKTOOL_BIN SYSTEST_LAUNCH SYSTEST_WORK SYSTEST_LIB SYSTEST_GROUP_FILE SHARED_HOSTS_DIR
