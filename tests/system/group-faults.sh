@@ -52,6 +52,21 @@ entry_missing() {
   [ ! -e "$ENTRY" ] || fail "a desktop entry was made up"
 }
 
+# The command reads the sealed text as its standard input, and no other
+# descriptor of the program's (its run lock, another staged text) reaches it.
+descriptors_of_the_command() {
+  give_hosts "$BROKEN_HOSTS"
+  give_entry "$BROKEN_ENTRY"
+  run_tool --as alice --wrap "$(logged_pkexec 'for fd in /proc/$$/fd/*; do
+    printf "%s %s\n" "${fd##*/}" "$(readlink "$fd")"; done >>/tmp/fds')"
+  expect_run 0 "" repaired repaired
+  [ "$(grep -c '^0 /memfd:check_hosts_tmp' /tmp/fds)" -eq 2 ] ||
+    fail "standard input was not the staged text: $(cat /tmp/fds)"
+  if grep -v '^0 ' /tmp/fds | grep -e check_hosts_tmp -e memfd: -e /etc/ -e /usr/share/; then
+    fail "the command got descriptors of the program's"
+  fi
+}
+
 # A "no" is not asked again: polkit refuses bob (pkexec ends with 127); a
 # stand-in ends as a dismissed dialog does (126).
 authorisation_refused() {  # USER [SHELL-LINE for the pkexec stand-in]
@@ -350,7 +365,7 @@ cases() {
     repair_keeps_mode_0644 repair_keeps_mode_0640_and_group bind_mounted_hosts_file \
     hosts_missing_created_for_a_user_with_umask_077 hosts_is_a_link hosts_is_a_dangling_link \
     planted_cp_on_the_users_path pkexec_in_the_working_directory \
-    authorisation_refused_by_polkit authorisation_dialog_dismissed \
+    descriptors_of_the_command authorisation_refused_by_polkit authorisation_dialog_dismissed \
     ctrl_c_during_the_first_repair sigint_to_the_program_alone sigquit_to_the_program_alone \
     sigterm_to_the_program_alone sighup_to_the_program_alone stopped_while_waiting_for_the_lock \
     password_typed_on_a_terminal; do
