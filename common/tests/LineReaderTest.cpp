@@ -23,22 +23,6 @@ class Recording : public NSCheckerTool::LineSink {
   std::string text;
 };
 
-// Hands the text out a few bytes at a time, as a pipe may.
-class Trickle : public NSCheckerTool::ByteSource {
- public:
-  Trickle(std::string_view text, unsigned seed) : m_text(text), m_random(seed) {}
-  ssize_t Read(char* into, std::size_t size) override {
-    const std::size_t n = std::min({size, m_text.size(), std::size_t{1} + m_random() % 3});
-    std::copy_n(m_text.data(), n, into);
-    m_text.remove_prefix(n);
-    return static_cast<ssize_t>(n);
-  }
-
- private:
-  std::string_view m_text;
-  std::mt19937 m_random;
-};
-
 // The plain reading: split at "\n", a last line without one counts.
 std::vector<std::string> Split(const std::string& text) {
   std::vector<std::string> lines;
@@ -90,11 +74,6 @@ TEST(LineReaderTest, AgreesWithAPlainReadingWhereverTheBufferEnds) {
         ASSERT_EQ(text, seen.text);
       }
     }
-    Recording trickled;
-    Trickle source(text, static_cast<unsigned>(round));
-    ASSERT_TRUE(ReadLines(source, &needles, trickled, 4));
-    ASSERT_EQ(naming, trickled.lines);
-    ASSERT_EQ(text, trickled.text);
   }
 }
 
