@@ -33,6 +33,7 @@ $top" ;;
   fi
   # The old /tmp stays reachable below /mnt (a private tmpfs there) while
   # the new one is made, then only the kept entries remain.
+  [ -d /mnt ] || mkdir /mnt
   mount -t tmpfs -o mode=755 tmpfs /mnt
   mkdir /mnt/old-tmp
   mount --bind /tmp /mnt/old-tmp
