@@ -123,6 +123,13 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
   }
   EXPECT_EQ("old\n", ReadFile(Path("target")));
 
+  // A copy that fails for another reason stops nothing later.
+  EXPECT_TRUE(InChild([&] {
+    return NSCheckerTool::StageRepairText("t", "new\n") &&
+           !NSCheckerTool::InstallStagedText("t", Path("no-such-dir/target")) &&
+           NSCheckerTool::MayRepair();
+  }));
+
   // Only the text staged under the name is installed, and only whole.
   ASSERT_TRUE(NSCheckerTool::StageRepairText("other", "new\n"));
   EXPECT_FALSE(NSCheckerTool::InstallStagedText("t", Path("target")));
@@ -134,5 +141,7 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
            !NSCheckerTool::InstallStagedText("t", Path("target"));
   }));
   EXPECT_EQ("old\n", ReadFile(Path("target")));
-  EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("target") + "\n", PkexecLog());  // the refused one
+  EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("target") +
+                "\n/usr/bin/install -m 0644 -T /dev/stdin " + Path("no-such-dir/target") + "\n",
+            PkexecLog());  // the refused one, the failed one
 }
