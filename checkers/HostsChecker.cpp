@@ -142,7 +142,8 @@ EmHostsCheckerState HostsChecker::Judge(std::string* content) {
   Judging judging(*this, m_mapHosts, seen, content);
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
-  if (ReadHosts(path, m_bOnlyNamingLines, judging) == NSCheckerTool::ReadResult::Failed) {
+  if (NSCheckerTool::ReadFileLines(path, Needles(m_bOnlyNamingLines), judging) ==
+      NSCheckerTool::ReadResult::Failed) {
     if (content != nullptr) {
       content->clear();
     }
@@ -158,11 +159,6 @@ bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
   NSCheckerTool::TextSource source(text);
   (void)NSCheckerTool::ReadLines(source, Needles(onlyNamingLines), judging);  // memory: no error
   return Finish(seen, judging.Changed(), &m_strHostsContent);
-}
-
-NSCheckerTool::ReadResult HostsChecker::ReadHosts(const std::string& path, bool onlyNamingLines,
-                                                  NSCheckerTool::LineSink& sink) {
-  return NSCheckerTool::ReadFileLines(path, Needles(onlyNamingLines), sink);
 }
 
 const std::vector<std::string>* HostsChecker::Needles(bool onlyNamingLines) {

@@ -1,8 +1,5 @@
 #pragma once
 
-#include "common/FileIO.h"
-#include "common/LineReader.h"
-
 #include <pugixml.hpp>
 
 #include <cstddef>
@@ -108,8 +105,6 @@ class HostsChecker {
   // Reads the file and judges it; with content, the corrected text is
   // built there.
   EmHostsCheckerState Judge(std::string* content);
-  NSCheckerTool::ReadResult ReadHosts(const std::string& path, bool onlyNamingLines,
-                                      NSCheckerTool::LineSink& sink);
   // The domains to look for, or null when every line is to be shown.
   const std::vector<std::string>* Needles(bool onlyNamingLines);
   std::map<std::string, bool> FreshSeen() const;

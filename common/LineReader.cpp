@@ -79,6 +79,17 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
   Lines lines(needles, sink);
   std::size_t filled = 0;  // buf[0, filled) holds at most one unfinished line and what follows
   std::string longLine;    // a line longer than the buffer, gathered
+  // Hands out the complete lines of buf[0, filled), whose last newline can
+  // only stand at from or after it, and keeps the unfinished rest first.
+  auto handOut = [&](std::size_t from) {
+    const void* last = filled > from ? ::memrchr(buf + from, '\n', filled - from) : nullptr;
+    if (last != nullptr) {
+      const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
+      lines.Complete(std::string_view(buf, done));
+      std::memmove(buf, buf + done, filled - done);
+      filled -= done;
+    }
+  };
   for (;;) {
     const ssize_t n = source.Read(buf + filled, size - filled);
     if (n < 0) {
@@ -88,7 +99,7 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
     if (!longLine.empty()) {
       // Until its newline, everything read belongs to the long line.
       const void* newline = std::memchr(buf, '\n', read);
-      if (read == 0 || newline == nullptr) {
+      if (newline == nullptr) {
         longLine.append(buf, read);
         if (read == 0) {
           lines.Complete(longLine);
@@ -102,26 +113,14 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
       std::string().swap(longLine);
       std::memmove(buf, buf + rest + 1, read - rest - 1);
       filled = read - rest - 1;
-      // What follows the long line may hold complete lines already.
-      const void* last = filled > 0 ? ::memrchr(buf, '\n', filled) : nullptr;
-      if (last != nullptr) {
-        const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
-        lines.Complete(std::string_view(buf, done));
-        std::memmove(buf, buf + done, filled - done);
-        filled -= done;
-      }
+      handOut(0);  // what follows the long line may hold complete lines already
       continue;
     }
     // Only what was just read can hold the last newline: the lines before it
     // were handed out already.
-    const void* last = read > 0 ? ::memrchr(buf + filled, '\n', read) : nullptr;
+    const std::size_t from = filled;
     filled += read;
-    if (last != nullptr) {
-      const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
-      lines.Complete(std::string_view(buf, done));
-      std::memmove(buf, buf + done, filled - done);
-      filled -= done;
-    }
+    handOut(from);
     if (read == 0) {
       if (filled > 0) {
         lines.Complete(std::string_view(buf, filled));  // the last line, without "\n"

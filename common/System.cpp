@@ -27,25 +27,21 @@ volatile std::sig_atomic_t s_nStopSignal = 0;
 
 constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
-}  // namespace
-
-extern "C" {
-static void OnStopSignal(int signal) {
-  if (s_nStopSignal == 0) {
-    s_nStopSignal = signal;
-  }
-}
-}
-
-namespace NSCheckerTool {
-
-namespace {
-
 void RecordStop(int signal) {
   if (s_nStopSignal == 0) {
     s_nStopSignal = signal;
   }
 }
+
+}  // namespace
+
+extern "C" {
+static void OnStopSignal(int signal) { RecordStop(signal); }
+}
+
+namespace NSCheckerTool {
+
+namespace {
 
 // The signal that ended a command the user interrupted: the shell killed by
 // SIGINT or SIGQUIT, or a shell that reported its child's death by one as
