@@ -142,8 +142,9 @@ EmHostsCheckerState HostsChecker::Judge(std::string* content) {
   Judging judging(*this, m_mapHosts, seen, content);
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
-  if (NSCheckerTool::ReadFileLines(path, Needles(m_bOnlyNamingLines), judging) ==
-      NSCheckerTool::ReadResult::Failed) {
+  if (NSCheckerTool::ReadFileLines(path, Needles(m_bOnlyNamingLines), judging,
+                                   NSCheckerTool::kLineBufferSize,
+                                   &m_tsRead) == NSCheckerTool::ReadResult::Failed) {
     if (content != nullptr) {
       content->clear();
     }

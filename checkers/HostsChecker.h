@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 #include <cstddef>
+#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
@@ -90,6 +91,9 @@ class HostsChecker {
 
   std::map<std::string, std::string> m_mapHosts;
   std::string m_strHostsContent;
+  // The time the text built from the file must carry (see ReadStamp): set
+  // by each reading of the file.
+  struct timespec m_tsRead {};
   // Whether only the lines that contain an expected domain are shown to
   // CheckError, and the check keeps no text: the same result as showing
   // every line, as long as CheckError is this class's own. CreateInstance

@@ -42,7 +42,7 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlF
   std::string text;
   bool hasExec = false;
   std::string found;
-  if (NSCheckerTool::ReadWholeFile(urlFile, text) != NSCheckerTool::ReadResult::Ok ||
+  if (NSCheckerTool::ReadWholeFile(urlFile, text, &m_tsRead) != NSCheckerTool::ReadResult::Ok ||
       !ReadUsable(text, hasExec, found)) {
     // An entry that the desktop does not use is no handler to repair: a
     // line added to it would not make GLib read it.
@@ -199,8 +199,9 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::Repair() {
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::WriteTmpUrlFile(const std::string& tmpPath) {
-  return NSCheckerTool::StageRepairText(tmpPath, m_strUrlFileContent) ? EmSetupOk
-                                                                      : EmSetupRepairFailed;
+  return NSCheckerTool::StageRepairText(tmpPath, m_strUrlFileContent, &m_tsRead)
+             ? EmSetupOk
+             : EmSetupRepairFailed;
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::ReplaceUrlFile(const std::string& target,

@@ -41,8 +41,9 @@ EmHostsCheckerState LinuxHostsChecker::Repair() {
 }
 
 EmHostsCheckerState LinuxHostsChecker::WriteTmpHostsFile(const std::string& tmpPath) {
-  return NSCheckerTool::StageRepairText(tmpPath, m_strHostsContent) ? EmHostsOk
-                                                                    : EmHostsRepairFailed;
+  return NSCheckerTool::StageRepairText(tmpPath, m_strHostsContent, &m_tsRead)
+             ? EmHostsOk
+             : EmHostsRepairFailed;
 }
 
 EmHostsCheckerState LinuxHostsChecker::ReplaceHosts(const std::string& target,

@@ -1,8 +1,11 @@
 // The message catalogue and the default language.
 #include "checktool/ClientCheckTool.h"
 
+#include "common/NSCheckerTool.h"
+
 #include <strings.h>
-#include <cstdio>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -101,13 +104,17 @@ std::string ClientCheckTool::GetString(int id) const {
 
 std::string GetLan() {
   char buffer[128] = {};
-  // LANG as the shell sees it; no other locale variable counts.
-  FILE* shell = ::popen("echo $LANG", "r");  // NOLINT(cert-env33-c): the shell is asked on purpose
-  if (shell == nullptr) {
+  // The shell's output lands in a memory file, so a long LANG cannot fill a
+  // pipe that nobody reads yet; a stop ends the shell.
+  const int output = ::memfd_create("lang", MFD_CLOEXEC);
+  if (output < 0) {
     return "en";
   }
-  std::size_t got = std::fread(buffer, 1, sizeof buffer, shell);
-  ::pclose(shell);  // its status does not matter: only the output does
+  // LANG as the shell sees it, split into words (leading blanks go), but
+  // never expanded as a pattern; no other locale variable counts.
+  (void)NSCheckerTool::ShellOutput("set -f; echo $LANG", output);  // only the output matters
+  const ssize_t got = ::pread(output, buffer, sizeof buffer, 0);
+  ::close(output);  // read-only use: nothing to lose
   if (got >= 2 && ::strncasecmp(buffer, "zh", 2) == 0) {
     return "cs";
   }

@@ -70,7 +70,7 @@ int main(int argc, char* argv[]) {
     report = tool.Check();
   }
 
-  const bool written = NSCheckerTool::WriteWholeFile(reportPath, report);
+  const bool written = NSCheckerTool::WriteReport(reportPath, report);
   if (!written) {
     Say("Can't write " + reportPath + "\n");
   }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace NSCheckerTool {
 
@@ -60,12 +61,42 @@ bool WriteAll(int fd, const std::string& content) {
   return true;
 }
 
+// Whether the two descriptors, read from their starts, hold the same bytes.
+bool SameBytes(int a, int b) {
+  constexpr std::size_t kChunk = std::size_t{64} * 1024;
+  const std::unique_ptr<char[]> buffers(new char[2 * kChunk]);
+  char* const x = buffers.get();
+  char* const y = x + kChunk;
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(a, x, kChunk, at);
+    if (n < 0) {
+      return false;
+    }
+    ssize_t m = 0;
+    while (m < n) {  // the other may hand out less at a time
+      const ssize_t got = ::pread(b, y + m, static_cast<std::size_t>(n - m), at + m);
+      if (got <= 0) {
+        return false;
+      }
+      m += got;
+    }
+    if (n == 0) {
+      char extra = 0;
+      return ::pread(b, &extra, 1, at) == 0;
+    }
+    if (std::memcmp(x, y, static_cast<std::size_t>(n)) != 0) {
+      return false;
+    }
+    at += n;
+  }
+}
+
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+ReadResult ReadWholeFile(const std::string& path, std::string& out, struct timespec* stamp) {
   out.clear();
   WholeText whole(out);
-  const ReadResult result = ReadFileLines(path, nullptr, whole);
+  const ReadResult result = ReadFileLines(path, nullptr, whole, kLineBufferSize, stamp);
   if (result != ReadResult::Ok) {
     out.clear();
   }
@@ -73,7 +104,8 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>* needles,
-                         LineSink& sink, std::size_t bufferSize) {
+                         LineSink& sink, std::size_t bufferSize, struct timespec* stamp) {
+  const struct timespec began = CoarseNow();
   // O_NONBLOCK keeps a FIFO at the path from stalling the open; it is
   // refused below as not a regular file.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -85,15 +117,79 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
   const bool ok =
       ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadLines(source, needles, sink, bufferSize);
   ::close(fd);  // read-only: nothing to lose on close
+  if (ok && stamp != nullptr) {
+    *stamp = ReadStamp(began, st.st_mtim);
+  }
   return ok ? ReadResult::Ok : ReadResult::Failed;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+struct timespec CoarseNow() {
+  struct timespec now {};
+  (void)::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now;
+}
+
+struct timespec ReadStamp(const struct timespec& began, const struct timespec& modified) {
+  if (modified.tv_sec < began.tv_sec ||
+      (modified.tv_sec == began.tv_sec && modified.tv_nsec < began.tv_nsec)) {
+    return began;
+  }
+  struct timespec later = modified;
+  if (++later.tv_nsec == 1000000000L) {
+    later.tv_nsec = 0;
+    ++later.tv_sec;
+  }
+  return later;
+}
+
+namespace {
+
+// The rule of fs.protected_symlinks for the link at path: not followed in a
+// sticky, world-writable directory unless it is ours or the directory
+// owner's.
+bool LinkMayBeFollowed(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat link {};
+  struct stat parent {};
+  if (::lstat(path.c_str(), &link) != 0 || ::stat(dir.c_str(), &parent) != 0) {
+    return false;
+  }
+  const bool shared = (parent.st_mode & S_ISVTX) != 0 && (parent.st_mode & S_IWOTH) != 0;
+  return !shared || link.st_uid == ::geteuid() || link.st_uid == parent.st_uid;
+}
+
+}  // namespace
+
+bool WriteReport(const std::string& path, const std::string& text) {
+  const int stops = StopCount();
+  // O_NONBLOCK: a FIFO without a reader fails the open at once instead of
+  // waiting for one.
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = ::open(path.c_str(), flags | O_NOFOLLOW, 0666);
+  if (fd < 0 && errno == ELOOP && LinkMayBeFollowed(path)) {
+    fd = ::open(path.c_str(), flags, 0666);
+  }
   if (fd < 0) {
     return false;
   }
-  bool ok = WriteAll(fd, text);
+  // A pipe or terminal with a reader takes the whole report, at its pace,
+  // until a stop comes.
+  const int status = ::fcntl(fd, F_GETFL);
+  bool ok = status >= 0 && ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == 0;
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (ok && left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n > 0) {
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    if ((n < 0 && errno != EINTR) || (left > 0 && StopCount() != stops)) {
+      ok = false;
+    }
+  }
   // A full disk or a quota may show only when the file is closed.
   if (::close(fd) != 0) {
     ok = false;
@@ -101,14 +197,15 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
-int SealedText(const std::string& text) {
+int SealedText(const std::string& text, const struct timespec* stamp) {
   const int fd = ::memfd_create("check_hosts_tmp", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (fd < 0) {
     return -1;
   }
   struct stat st {};
+  const struct timespec times[2] = {{0, UTIME_OMIT}, stamp != nullptr ? *stamp : CoarseNow()};
   const bool whole =
-      WriteAll(fd, text) && ::fstat(fd, &st) == 0 &&
+      WriteAll(fd, text) && ::futimens(fd, times) == 0 && ::fstat(fd, &st) == 0 &&
       static_cast<std::size_t>(st.st_size) == text.size() &&
       ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0 &&
       ::lseek(fd, 0, SEEK_SET) == 0;
@@ -123,12 +220,13 @@ bool MayRepair() {
   return RunLock::CurrentState() != RunLock::State::Missed && InterruptSignal() == 0 && !s_bRefused;
 }
 
-bool StageRepairText(const std::string& name, const std::string& content) {
+bool StageRepairText(const std::string& name, const std::string& content,
+                     const struct timespec* stamp) {
   DropStaged();
   if (!MayRepair()) {
     return false;
   }
-  const int fd = SealedText(content);
+  const int fd = SealedText(content, stamp);
   if (fd < 0) {
     return false;
   }
@@ -145,27 +243,31 @@ bool InstallStagedText(const std::string& name, const std::string& target) {
   // Only a target that does not exist at all is created; a dangling link is
   // left to cp, which refuses to write through it.
   const bool missing = ::lstat(target.c_str(), &st) != 0 && errno == ENOENT;
-  const int status = System(CopyCommand(target, missing), s_staged.fd);
-  DropStaged();
+  const int status = RunPrivileged(CopyCommand(target, missing), s_staged.fd);
+  const int staged = s_staged.fd;
+  s_staged.fd = -1;
   // pkexec's own statuses for "not authorised" and "dialog dismissed" (and
-  // the shell's for a pkexec that is not there): asking again would only
-  // show the user a prompt they already said no to.
+  // ours for a pkexec that is not there): asking again would only show the
+  // user a prompt they already said no to.
   if (status != -1 && WIFEXITED(status) &&
       (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127)) {
     s_bRefused = true;
   }
-  if (status != 0) {
-    return false;
+  // The report must not say Success for a text that is not there, or not
+  // on disk yet. Linux allows fsync on a descriptor opened for reading only.
+  bool done = false;
+  if (status == 0) {
+    const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd >= 0) {
+      struct stat now {};
+      done = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && SameBytes(fd, staged) &&
+             ::fsync(fd) == 0;
+      ::close(fd);  // read-only: nothing to lose on close
+    }
   }
-  // The report must not say Success for a text that is not on disk yet.
-  // Linux allows fsync on a descriptor opened for reading only.
-  const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    return false;
-  }
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);  // read-only: nothing to lose on close
-  return synced;
+  ::close(staged);  // sealed: nothing to lose
+  DropStaged();
+  return done;
 }
 
 }  // namespace NSCheckerTool

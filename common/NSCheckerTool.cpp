@@ -30,14 +30,15 @@ std::string QuoteForShell(const std::string& path) {
   return quoted;
 }
 
-std::string CopyCommand(const std::string& to, bool targetMissing) {
+std::vector<std::string> CopyCommand(const std::string& to, bool targetMissing) {
   // The programs by their absolute paths: pkexec would look a bare name up
   // in the caller's PATH, and a "cp" planted there would then run as root.
   // -T: a target that has become a directory fails the copy instead of
   // receiving the text as a file inside it.
-  return std::string(targetMissing ? "pkexec /usr/bin/install -m 0644 -T /dev/stdin "
-                                   : "pkexec /bin/cp -T /dev/stdin ") +
-         QuoteForShell(to);
+  if (targetMissing) {
+    return {"pkexec", "/usr/bin/install", "-m", "0644", "-T", "/dev/stdin", to};
+  }
+  return {"pkexec", "/bin/cp", "-T", "-u", "--no-preserve=mode", "/dev/stdin", to};
 }
 
 }  // namespace NSCheckerTool

@@ -16,22 +16,37 @@ namespace NSCheckerTool {
 // With input, the command's standard input is that descriptor (no other
 // descriptor of the program's reaches the command); otherwise it is the
 // program's own.
-// A stop signal (see CatchStopSignals) that arrives while the command runs
-// is never lost: it is remembered and passed on to the processes the command
-// started, except a copy that already writes its target, and System returns
-// only when none of them is left. A command that ends by SIGINT or SIGQUIT
-// (the user interrupted it) is remembered as a stop as well.
+// The shell is the one process waited for. A stop signal (see
+// CatchStopSignals) that arrives meanwhile is remembered and ends the shell
+// at once; a command that ends by SIGINT or SIGQUIT (the user interrupted
+// it) is remembered as a stop as well.
 int System(const std::string& command);
 int System(const std::string& command, int input);
+// The same, with the command's standard output going to output.
+int ShellOutput(const std::string& command, int output);
+
+// Runs args (args[0], "pkexec", looked for in the cleaned PATH) as the one
+// child of a repair, with the text to copy as its standard input, and
+// returns its wait status (127 when it is nowhere, 126 when it cannot be
+// run). It gets only the cleaned PATH and the locale and terminal variables
+// that pkexec passes on and accepts, starts with the stop signals ignored
+// and a umask of 022. A stop ends it while it asks (it still runs as the
+// user), never once it copies as root, and never when we are root; a
+// prompt ended that way gets the terminal's modes back.
+int RunPrivileged(const std::vector<std::string>& args, int input);
 
 // Has SIGINT, SIGQUIT, SIGTERM and SIGHUP remembered rather than end the
 // program at once, so that a run can stop where it is, write its report and
-// then end by the signal.
+// then end by the signal. A signal that was ignored at start stays ignored.
+// No call is restarted after one: every wait of the program ends with a stop.
 void CatchStopSignals();
 
 // The first stop signal of the run (caught, or the one that ended an
 // interrupted command), else 0. Once set, no further repair is started.
 int InterruptSignal();
+// How many stops came so far: a wait that began after the first one ends
+// with the next.
+int StopCount();
 
 // PATH with its empty and relative elements left out; the system's default
 // path when nothing is left.
@@ -45,12 +60,15 @@ std::string GetOSTempPath();
 std::string QuoteForShell(const std::string& path);
 
 // The privileged copy of a repair's text, which the command reads from its
-// standard input, into target: "pkexec /bin/cp -T /dev/stdin <target>".
-// Copying into the existing file keeps its owner, mode, ACL, extended
-// attributes, inode and mounts. A target that does not exist yet is created
-// by "pkexec /usr/bin/install -m 0644 -T /dev/stdin <target>": root's, with
-// that mode whatever the caller's umask.
-std::string CopyCommand(const std::string& to, bool targetMissing);
+// standard input, into target:
+// "pkexec /bin/cp -T -u --no-preserve=mode /dev/stdin <target>". Copying
+// into the existing file keeps its owner, mode, ACL, extended attributes,
+// inode and mounts; -u copies only onto a target older than the staged text,
+// so a change made to it meanwhile is kept; a target removed meanwhile is
+// created with mode 0666 less the umask (022 for the command), never with a
+// mode taken from the staged text. A target that did not exist is created by
+// "pkexec /usr/bin/install -m 0644 -T /dev/stdin <target>".
+std::vector<std::string> CopyCommand(const std::string& to, bool targetMissing);
 
 // Paths and directories. Every function that splits a path takes both "/"
 // and "\\" as separators.

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <ctime>
@@ -21,34 +20,11 @@ long long NowMs() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Opens the lock file read-only, creating it when missing. Creation is
-// exclusive, so a link or file planted between the two opens is not taken
-// over; an existing entry is opened without following a link and without
-// blocking on a FIFO, and must turn out to be a regular file.
+// Opens the folder to lock, read-only: a directory, never through a link.
+// What the run locks is a folder only root can create, replace or take
+// away, so nothing another user puts anywhere can keep a run from its lock.
 int OpenLockFile(const std::string& path) {
-  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0 && errno == ENOENT) {
-      fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0444);
-      if (fd >= 0) {
-        // Every user's run must be able to open it, whatever our umask.
-        ::fchmod(fd, 0444);
-      } else if (errno == EEXIST) {
-        continue;
-      }
-    }
-    if (fd < 0) {
-      return -1;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return -1;
-    }
-    return fd;
-  }
-  return -1;
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 }  // namespace
@@ -94,6 +70,6 @@ void RunLock::Release() {
 
 RunLock::State RunLock::CurrentState() { return s_state; }
 
-std::string RunLock::DefaultPath() { return GetOSTempPath() + "/check_hosts_tmp.lock"; }
+std::string RunLock::DefaultPath() { return "/etc"; }
 
 }  // namespace NSCheckerTool

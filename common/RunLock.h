@@ -6,12 +6,13 @@ namespace NSCheckerTool {
 
 // An exclusive advisory lock that serialises whole runs of the program, so
 // that no run reads the hosts file or the desktop entry while another one is
-// replacing it. The lock file lives
-// in the shared temporary directory: it is only ever opened for reading,
-// never through a symbolic link, and anything there but a regular file counts
-// as a lock that cannot be had. A lock that another process holds is waited
-// for a bounded time; a run that misses it still checks, but its repairs fail
-// (see MayRepair).
+// replacing it. What is locked is a directory (by default /etc, the hosts
+// file's folder), opened read-only and never through a symbolic link: it
+// exists whether the files do or not, and only root can create, replace or
+// take it away, so nothing another user plants in a shared folder can keep
+// a run from its lock. A lock that another process holds is waited for a
+// bounded time (a stop signal ends the wait); a run that misses it still
+// checks, but its repairs fail (see MayRepair).
 class RunLock {
  public:
   // Process-wide outcome of the last attempt: repairs are refused only after
@@ -34,7 +35,7 @@ class RunLock {
   void Release();
 
   static State CurrentState();
-  // The temporary directory followed by "/check_hosts_tmp.lock".
+  // "/etc".
   static std::string DefaultPath();
 
  private:

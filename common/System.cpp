@@ -1,29 +1,27 @@
-// The shell runner of the repairs, and the signals that stop a run.
+// The runner of the program's commands, and the signals that stop a run.
 #include "common/NSCheckerTool.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/types.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <map>
-#include <set>
-#include <vector>
+#include <optional>
+#include <string_view>
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
 namespace {
 
-// The first stop signal of the run: caught by the handler, accepted while a
-// command runs, or read from the status of a command that the user
-// interrupted.
+// The first stop signal of the run (caught, taken while a command runs, or
+// read from the status of a command that the user interrupted), and how
+// many stops came so far.
 volatile std::sig_atomic_t s_nStopSignal = 0;
+volatile std::sig_atomic_t s_nStops = 0;
 
 constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
@@ -31,6 +29,7 @@ void RecordStop(int signal) {
   if (s_nStopSignal == 0) {
     s_nStopSignal = signal;
   }
+  s_nStops = s_nStops + 1;
 }
 
 }  // namespace
@@ -59,196 +58,130 @@ int InterruptOf(int status) {
   return signal == SIGINT || signal == SIGQUIT ? signal : 0;
 }
 
-// Sets PATH for the duration of one command and puts the old value back.
-class ScopedPath {
- public:
-  ScopedPath() {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) {
-      return;  // the shell's own default path holds no relative element
-    }
-    m_strOld = path;
-    const std::string clean = AbsolutePath(m_strOld);
-    if (clean != m_strOld) {
-      m_bChanged = ::setenv("PATH", clean.c_str(), 1) == 0;
-    }
-  }
-  ~ScopedPath() {
-    if (m_bChanged) {
-      (void)::setenv("PATH", m_strOld.c_str(), 1);  // the value was there before
-    }
-  }
-  ScopedPath(const ScopedPath&) = delete;
-  ScopedPath& operator=(const ScopedPath&) = delete;
-
- private:
-  std::string m_strOld;
-  bool m_bChanged = false;
+// One command as it is started: the files tried in turn for the program (as
+// execvp tries the directories of PATH), its argument vector, environment
+// and standard input and output (-1: the program's own).
+struct Command {
+  std::vector<std::string> files;
+  std::vector<std::string> args;
+  std::vector<std::string> env;
+  int input = -1;
+  int output = -1;
+  bool privileged = false;
 };
 
-// The parent of every process, as /proc shows them now.
-std::map<pid_t, pid_t> Parents() {
-  std::map<pid_t, pid_t> parents;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) {
-    return parents;
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) {
+    pointers.push_back(s.data());
   }
-  while (const struct dirent* entry = ::readdir(proc)) {
-    char* end = nullptr;
-    const long pid = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || pid <= 0) {
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::string CleanPath() {
+  const char* path = std::getenv("PATH");
+  return AbsolutePath(path != nullptr ? path : "");
+}
+
+// Our environment, with PATH cleaned where it is set (the shell's own
+// default path holds no relative element).
+std::vector<std::string> OwnEnvironment() {
+  std::vector<std::string> env;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "PATH=", 5) == 0) {
+      env.push_back("PATH=" + AbsolutePath(*entry + 5));
+    } else {
+      env.emplace_back(*entry);
+    }
+  }
+  return env;
+}
+
+// What pkexec gets: the cleaned PATH and, of the locale and terminal
+// variables that it passes on, those whose values it accepts (it refuses
+// to run at all for a "/", "%" or ".." in them, or for a SHELL missing from
+// /etc/shells, which the copy does not need).
+std::vector<std::string> PkexecEnvironment() {
+  static const char* const kPassed[] = {
+      "LANG",        "LINGUAS", "LANGUAGE", "LC_COLLATE", "LC_CTYPE", "LC_MESSAGES", "LC_MONETARY",
+      "LC_NUMERIC",  "LC_TIME", "LC_ALL",   "TERM",       "COLORTERM", "DISPLAY",    "XAUTHORITY"};
+  std::vector<std::string> env{"PATH=" + CleanPath()};
+  for (const char* name : kPassed) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) {
       continue;
     }
-    char path[64];
-    (void)std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      continue;  // gone meanwhile
-    }
-    char stat[512];
-    const ssize_t n = ::read(fd, stat, sizeof stat - 1);
-    ::close(fd);  // read-only: nothing to lose on close
-    if (n <= 0) {
+    const std::string_view text(value);
+    const bool slashAllowed = std::strcmp(name, "XAUTHORITY") == 0;
+    if ((!slashAllowed && text.find('/') != text.npos) || text.find('%') != text.npos ||
+        text.find("..") != text.npos) {
       continue;
     }
-    stat[n] = '\0';
-    // "pid (name) state ppid ...": the name may hold anything, ")" too.
-    const char* close = std::strrchr(stat, ')');
-    if (close == nullptr || std::strlen(close) < 4) {
-      continue;
-    }
-    char* parsed = nullptr;
-    const long parent = std::strtol(close + 4, &parsed, 10);  // after ") S "
-    if (parsed != close + 4) {
-      parents[static_cast<pid_t>(pid)] = static_cast<pid_t>(parent);
-    }
+    env.push_back(std::string(name) + "=" + value);
   }
-  ::closedir(proc);
-  return parents;
+  return env;
 }
 
-// Every process below the roots (the roots themselves not included).
-std::set<pid_t> Below(const std::set<pid_t>& roots) {
-  std::multimap<pid_t, pid_t> children;
-  for (const auto& entry : Parents()) {
-    children.emplace(entry.second, entry.first);
-  }
-  std::set<pid_t> found;
-  std::vector<pid_t> todo(roots.begin(), roots.end());
-  while (!todo.empty()) {
-    const pid_t parent = todo.back();
-    todo.pop_back();
-    const auto range = children.equal_range(parent);
-    for (auto it = range.first; it != range.second; ++it) {
-      if (found.insert(it->second).second) {
-        todo.push_back(it->second);
-      }
+// Puts the terminal's modes back when a prompt we ended had changed them
+// (a text agent turns echo off while it reads a password).
+class TerminalModes {
+ public:
+  TerminalModes() {
+    m_nFd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (m_nFd >= 0 && ::tcgetattr(m_nFd, &m_modes) != 0) {
+      Close();
     }
   }
-  return found;
-}
+  ~TerminalModes() { Close(); }
+  TerminalModes(const TerminalModes&) = delete;
+  TerminalModes& operator=(const TerminalModes&) = delete;
 
-// Whether the process is a copy into a system file (cp or install). Once
-// one runs, it is left to finish: stopped half way, it would leave the file
-// cut short. (A process of root's cannot be looked at by anyone else, and
-// not be signalled either.)
-bool IsCopy(pid_t pid) {
-  char exe[64];
-  (void)std::snprintf(exe, sizeof exe, "/proc/%ld/exe", static_cast<long>(pid));
-  struct stat running {};
-  if (::stat(exe, &running) != 0) {
-    return false;
+  void Restore() {
+    if (m_nFd < 0) {
+      return;
+    }
+    // From a background process group too: SIGTTOU blocked lets the call
+    // through instead of stopping us.
+    sigset_t ttou;
+    sigset_t kept;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    (void)::sigprocmask(SIG_BLOCK, &ttou, &kept);
+    (void)::tcsetattr(m_nFd, TCSANOW, &m_modes);
+    (void)::sigprocmask(SIG_SETMASK, &kept, nullptr);
   }
-  for (const char* copy : {"/bin/cp", "/usr/bin/install"}) {
-    struct stat st {};
-    if (::stat(copy, &st) == 0 && st.st_dev == running.st_dev && st.st_ino == running.st_ino) {
-      return true;
+
+ private:
+  void Close() {
+    if (m_nFd >= 0) {
+      ::close(m_nFd);  // nothing written through it: nothing to lose
+      m_nFd = -1;
     }
   }
-  return false;
-}
+  int m_nFd = -1;
+  struct termios m_modes {};
+};
 
-// Waits for the shell. A stop signal that arrives meanwhile is passed on to
-// every process the shell started (the shell then ends with its command);
-// those that outlive the shell were made our children (we are their
-// subreaper) and are waited for too, so that nothing of the command goes on
-// after the program.
-int WaitForShell(pid_t shell, const sigset_t& waitFor) {
-  int status = -1;
-  bool shellDone = false;
-  std::set<pid_t> stopped;  // the processes the stop was passed on to
-  for (;;) {
-    if (!shellDone) {
-      const pid_t ended = ::waitpid(shell, &status, WNOHANG);
-      if (ended == shell || (ended < 0 && errno != EINTR)) {
-        shellDone = true;
-        if (ended < 0) {
-          status = -1;
-        }
-      }
-    }
-    const int stop = s_nStopSignal;
-    if (stop != 0) {
-      std::set<pid_t> roots = stopped;
-      if (!shellDone) {
-        roots.insert(shell);
-      }
-      for (const pid_t pid : Below(roots)) {
-        if (pid != shell && stopped.count(pid) == 0 && !IsCopy(pid)) {
-          (void)::kill(pid, stop);  // one that is not ours to signal goes on
-          stopped.insert(pid);
-        }
-      }
-    }
-    if (shellDone) {
-      for (auto it = stopped.begin(); it != stopped.end();) {
-        int ignored = 0;
-        const pid_t ended = ::waitpid(*it, &ignored, WNOHANG);
-        it = ended == *it || (ended < 0 && errno == ECHILD) ? stopped.erase(it) : std::next(it);
-      }
-      if (stopped.empty()) {
-        break;
-      }
-    }
-    // Until a child ends or a stop signal comes; while stopping, look again
-    // now and then for processes the command has started since.
-    siginfo_t info{};
-    struct timespec tick {
-      0, 50L * 1000 * 1000
-    };
-    const int signal =
-        stop != 0 ? ::sigtimedwait(&waitFor, &info, &tick) : ::sigwaitinfo(&waitFor, &info);
-    if (signal > 0 && signal != SIGCHLD) {
-      RecordStop(signal);
-    }
+// Starts the command in a child and waits for that child alone.
+//
+// A stop signal ends the child at once (SIGKILL: it may ignore any other)
+// while it is ours to end. A privileged command is pkexec, which becomes the
+// copy in place: while it asks, it runs with our identity and kill() ends
+// the prompt; once authorised, it runs as root, kill() is refused, and the
+// copy is left to finish. Run as root, there is no prompt to end, and the
+// copy is never signalled. The privileged child starts with the stop
+// signals ignored, which exec, pkexec and the copy keep, so a Ctrl-C or
+// hang-up that the terminal sends to the whole process group cannot cut
+// the copy short; only we decide when a prompt ends.
+int Run(Command& command) {
+  std::vector<char*> args = Pointers(command.args);
+  std::vector<char*> env = Pointers(command.env);
+  std::optional<TerminalModes> terminal;
+  if (command.privileged) {
+    terminal.emplace();
   }
-  return status;
-}
-
-}  // namespace
-
-void CatchStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : kStopSignals) {
-    sigaddset(&action.sa_mask, signal);
-  }
-  for (const int signal : kStopSignals) {
-    (void)::sigaction(signal, &action, nullptr);  // valid signals: cannot fail
-  }
-}
-
-int InterruptSignal() { return s_nStopSignal; }
-
-int System(const std::string& command) { return System(command, -1); }
-
-int System(const std::string& command, int input) {
-  // An empty or relative element of PATH makes the shell look in the working
-  // directory, where anyone who can write there could plant a "pkexec".
-  ScopedPath path;
-  // The shell is waited for with waitpid(). With SIGCHLD ignored the kernel
+  // The child is waited for with waitpid(). With SIGCHLD ignored the kernel
   // would reap it by itself and its status would be lost, so a failed copy
   // could look like a success.
   struct sigaction byDefault {};
@@ -266,39 +199,63 @@ int System(const std::string& command, int input) {
   }
   sigset_t keptMask;
   (void)::sigprocmask(SIG_BLOCK, &waitFor, &keptMask);
-  int keptReaper = 0;
-  (void)::prctl(PR_GET_CHILD_SUBREAPER, &keptReaper);
-  (void)::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
   int status = -1;
-  const pid_t shell = ::fork();
-  if (shell == 0) {
-    // The command starts as system() starts it: with the signal actions the
-    // program had (ours, caught, are the defaults again), the mask it had,
-    // and the program's standard input unless another one is given.
+  const pid_t child = ::fork();
+  if (child == 0) {
     for (const int signal : kStopSignals) {
       struct sigaction current {};
-      if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-        (void)::sigaction(signal, &byDefault, nullptr);
+      if (command.privileged) {
+        (void)std::signal(signal, SIG_IGN);
+      } else if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+        (void)::sigaction(signal, &byDefault, nullptr);  // as system() starts a command
       }
     }
-    if (input == STDIN_FILENO) {
-      (void)::fcntl(STDIN_FILENO, F_SETFD, 0);
-    } else if (input >= 0 && ::dup2(input, STDIN_FILENO) < 0) {
+    if (command.privileged) {
+      (void)::umask(022);  // a file the copy creates is 0644, whatever ours was
+    }
+    // dup2() onto itself would leave a close-on-exec flag in place.
+    if ((command.input == STDIN_FILENO && ::fcntl(STDIN_FILENO, F_SETFD, 0) != 0) ||
+        (command.input > STDIN_FILENO && ::dup2(command.input, STDIN_FILENO) < 0) ||
+        (command.output >= 0 && ::dup2(command.output, STDOUT_FILENO) < 0)) {
       ::_exit(127);
     }
     (void)::sigprocmask(SIG_SETMASK, &keptMask, nullptr);
-    // The shell is the interface here: the command runs as the command line
-    // the callers built, with paths quoted where they need it.
-    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
+    int failure = ENOENT;
+    for (const std::string& file : command.files) {
+      ::execve(file.c_str(), args.data(), env.data());
+      if (errno != ENOENT && errno != ENOTDIR) {
+        failure = errno;
+      }
+    }
+    ::_exit(failure == ENOENT ? 127 : 126);  // what a shell answers
   }
-  if (shell > 0) {
-    status = WaitForShell(shell, waitFor);
+  if (child > 0) {
+    const bool spare = command.privileged && ::geteuid() == 0;
+    bool ended = false;    // we ended it
+    bool copying = spare;  // ours no more: left to finish
+    for (;;) {
+      const pid_t done = ::waitpid(child, &status, WNOHANG);
+      if (done == child || (done < 0 && errno != EINTR)) {
+        status = done == child ? status : -1;
+        break;
+      }
+      if (s_nStopSignal != 0 && !ended && !copying) {
+        ended = ::kill(child, SIGKILL) == 0;
+        copying = !ended;
+      }
+      siginfo_t info{};
+      const int signal = ::sigwaitinfo(&waitFor, &info);
+      if (signal > 0 && signal != SIGCHLD) {
+        RecordStop(signal);
+      }
+    }
+    if (ended && terminal) {
+      terminal->Restore();
+    }
   }
 
-  (void)::prctl(PR_SET_CHILD_SUBREAPER, keptReaper);
-  // The shell's SIGCHLD is ours: no handler of the caller's sees it.
+  // The child's SIGCHLD is ours: no handler of the caller's sees it.
   sigset_t chld;
   sigemptyset(&chld);
   sigaddset(&chld, SIGCHLD);
@@ -315,6 +272,72 @@ int System(const std::string& command, int input) {
     RecordStop(signal);
   }
   return status;
+}
+
+Command Shell(const std::string& line) {
+  Command command;
+  command.files = {"/bin/sh"};
+  command.args = {"sh", "-c", line};
+  command.env = OwnEnvironment();
+  return command;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  // No SA_RESTART: a stop ends whatever call waits (an open of a FIFO, a
+  // write to a pipe nobody reads, a read of a shell's output).
+  action.sa_flags = 0;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kStopSignals) {
+    sigaddset(&action.sa_mask, signal);
+  }
+  for (const int signal : kStopSignals) {
+    // A signal ignored at our start stays ignored (nohup, a background job
+    // of a script), as shells and the standard utilities keep it.
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      (void)::sigaction(signal, &action, nullptr);  // valid signals: cannot fail
+    }
+  }
+}
+
+int InterruptSignal() { return s_nStopSignal; }
+
+int StopCount() { return s_nStops; }
+
+int System(const std::string& command) { return System(command, -1); }
+
+int System(const std::string& command, int input) {
+  Command shell = Shell(command);
+  shell.input = input;
+  return Run(shell);
+}
+
+int ShellOutput(const std::string& command, int output) {
+  Command shell = Shell(command);
+  shell.output = output;
+  return Run(shell);
+}
+
+int RunPrivileged(const std::vector<std::string>& args, int input) {
+  Command command;
+  // An empty or relative element of PATH would have pkexec looked for in
+  // the working directory, where anyone who can write there could plant one.
+  const std::string path = CleanPath();
+  for (std::size_t begin = 0; begin <= path.size();) {
+    std::size_t end = path.find(':', begin);
+    end = end == std::string::npos ? path.size() : end;
+    command.files.push_back(path.substr(begin, end - begin) + "/" + args.at(0));
+    begin = end + 1;
+  }
+  command.args = args;
+  command.env = PkexecEnvironment();
+  command.input = input;
+  command.privileged = true;
+  return Run(command);
 }
 
 std::string AbsolutePath(const std::string& path) {

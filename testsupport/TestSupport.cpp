@@ -1,9 +1,11 @@
 #include "testsupport/TestSupport.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -36,6 +38,13 @@ mode_t ModeOf(const std::string& path) {
     return 0;
   }
   return st.st_mode & 07777;
+}
+
+void Age(const std::string& path) {
+  struct timespec times[2] = {{0, UTIME_NOW}, {}};
+  (void)::clock_gettime(CLOCK_REALTIME, &times[1]);
+  times[1].tv_sec -= 3600;
+  EXPECT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0)) << path;
 }
 
 bool RunningAsRoot() { return ::geteuid() == 0; }
@@ -112,10 +121,14 @@ void TempDirTest::InstallFakePkexec() {
   const char* path = std::getenv("PATH");
   std::string newPath = Path("bin") + ":" + (path ? path : "/usr/bin:/bin");
   SetEnv("PATH", newPath.c_str());
-  SetEnv("FAKE_PKEXEC_ROOT", m_strTmpDir.c_str());
-  SetEnv("FAKE_PKEXEC_LOG", Path("pkexec.log").c_str());
-  SetEnv("FAKE_PKEXEC_REFUSE", nullptr);
-  SetEnv("FAKE_PKEXEC_SANDBOXED", nullptr);
+  testsupport::WriteFile(Path("bin/settings"), "FAKE_PKEXEC_ROOT='" + m_strTmpDir +
+                                                   "'\nFAKE_PKEXEC_LOG='" + Path("pkexec.log") +
+                                                   "'\n");
+}
+
+void TempDirTest::RefuseFakePkexec() {
+  std::string settings = testsupport::ReadFile(Path("bin/settings"));
+  testsupport::WriteFile(Path("bin/settings"), settings + "FAKE_PKEXEC_REFUSE=1\n");
 }
 
 std::string TempDirTest::PkexecLog() const { return testsupport::ReadFile(Path("pkexec.log")); }

@@ -14,6 +14,8 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 bool Exists(const std::string& path);
 mode_t ModeOf(const std::string& path);
+// Dates the file an hour back, as a file written long before a repair.
+void Age(const std::string& path);
 bool RunningAsRoot();
 // Runs body in a child process and answers what it answered there. For
 // what lasts for a process once it happened (a refused authorisation, a
@@ -38,9 +40,12 @@ class TempDirTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return m_strTmpDir + "/" + name; }
 
-  // Installs <dir>/bin/pkexec, puts it first on PATH and lets it move only
-  // into the test directory. Everything is restored in TearDown.
+  // Installs <dir>/bin/pkexec, puts it first on PATH and lets it copy only
+  // into the test directory (its settings: <dir>/bin/settings). Everything
+  // is restored in TearDown.
   void InstallFakePkexec();
+  // From now on the fake pkexec answers as for a refused authorisation.
+  void RefuseFakePkexec();
   // The argument lines the fake pkexec was called with.
   std::string PkexecLog() const;
   void SetEnv(const char* name, const char* value);

@@ -1,14 +1,18 @@
 #!/bin/sh
 # Stand-in for pkexec in tests. It logs its arguments, can be told to refuse,
-# and runs "/bin/cp -T /dev/stdin <to>" or
+# and runs "/bin/cp -T -u --no-preserve=mode /dev/stdin <to>" or
 # "/usr/bin/install -m 0644 -T /dev/stdin <to>" (the text arrives on standard
 # input) only where nothing real can be hit: into the test's own directory
 # (FAKE_PKEXEC_ROOT), or onto the system paths when they are private mounts
-# of a sandbox (FAKE_PKEXEC_SANDBOXED).
+# of a sandbox (FAKE_PKEXEC_SANDBOXED). Like the real one, it gets no
+# environment of the caller's to speak of: its settings are in the file
+# "settings" beside it.
+FAKE_PKEXEC_LOG= FAKE_PKEXEC_REFUSE= FAKE_PKEXEC_ROOT= FAKE_PKEXEC_SANDBOXED= FAKE_PKEXEC_DELAY=
+. "${0%/*}/settings"
 printf '%s\n' "$*" >>"${FAKE_PKEXEC_LOG:-/dev/null}"
 [ -z "$FAKE_PKEXEC_REFUSE" ] || exit 126
 case "$*" in
-  "/bin/cp -T /dev/stdin "*) [ $# -eq 4 ] || exit 127; to=$4 ;;
+  "/bin/cp -T -u --no-preserve=mode /dev/stdin "*) [ $# -eq 6 ] || exit 127; to=$6 ;;
   "/usr/bin/install -m 0644 -T /dev/stdin "*) [ $# -eq 6 ] || exit 127; to=$6 ;;
   *) exit 127 ;;
 esac

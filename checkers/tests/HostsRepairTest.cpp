@@ -73,7 +73,7 @@ TEST_F(HostsRepairTest, CopiesTheCheckedTextIntoTheFileOnceThroughPkexec) {
   EXPECT_EQ(std::vector<std::string>{fixedTmp}, m_checker->m_vecWritePaths);
   EXPECT_EQ(std::vector<std::string>{fixedTmp}, m_checker->m_vecCopyPaths);
   EXPECT_EQ(leftover, Exists(fixedTmp));
-  EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("hosts") + "\n", PkexecLog());
+  EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin " + Path("hosts") + "\n", PkexecLog());
   EXPECT_EQ(kRepaired, ReadFile(Path("hosts")));
   struct stat after {};
   ASSERT_EQ(0, ::stat(Path("hosts").c_str(), &after));
@@ -100,7 +100,7 @@ TEST_F(HostsRepairTest, ARefusedOrImpossibleCopyFailsAndChangesNothing) {
     SCOPED_TRACE(what);
     EXPECT_TRUE(InChild([&] {
       if (std::string(what) == "refused") {
-        ::setenv("FAKE_PKEXEC_REFUSE", "1", 1);
+        RefuseFakePkexec();
       } else {
         ::setenv("PATH", Path("empty-bin").c_str(), 1);
       }
@@ -120,7 +120,7 @@ TEST_F(HostsRepairTest, ATargetPathThatNeedsQuotingIsRepaired) {
   ASSERT_EQ(EmHostsOk, checker.Init(ParseSection(doc, kOneDomain, "hosts")));
   ASSERT_EQ(EmHostsNeedRepair, checker.Check());
   EXPECT_EQ(EmHostsOk, checker.Repair());
-  EXPECT_EQ("/bin/cp -T /dev/stdin " + odd + "\n", PkexecLog());
+  EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin " + odd + "\n", PkexecLog());
   EXPECT_EQ(kRepaired, ReadFile(odd));
 }
 
@@ -146,7 +146,7 @@ TEST_F(HostsRepairTest, TheRepairCorrectsTheFileAsItIsThen) {
     const char* command;
   } cases[] = {
       {"changed", [&] { WriteFile(Path("hosts"), changed); }, EmHostsOk,
-       "::1 localhost\n127.0.0.1            local.tolvane.com\n", "/bin/cp -T /dev/stdin "},
+       "::1 localhost\n127.0.0.1            local.tolvane.com\n", "/bin/cp -T -u --no-preserve=mode /dev/stdin "},
       {"right by now", [&] { WriteFile(Path("hosts"), kRepaired); }, EmHostsOk, kRepaired, ""},
       {"gone", [&] { ASSERT_EQ(0, ::unlink(Path("hosts").c_str())); }, EmHostsOk,
        "127.0.0.1            local.tolvane.com\n", "/usr/bin/install -m 0644 -T /dev/stdin "},

@@ -222,7 +222,7 @@ TEST_F(SetupCheckerTest, RepairInstallsTheRebuiltEntryThroughPkexec) {
   EmSetupCheckerState repaired = checker.Repair();
   ::umask(oldMask);
   EXPECT_EQ(EmSetupOk, repaired);
-  EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("entry.desktop") + "\n", PkexecLog());
+  EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin " + Path("entry.desktop") + "\n", PkexecLog());
   EXPECT_EQ(
       "[Desktop Entry]\nType=Application\nName=Tolvane\nExec=tolvane "
       "%u\nMimeType=x-scheme-handler/tolvane;\n",
@@ -234,7 +234,7 @@ TEST_F(SetupCheckerTest, ARefusedRepairLeavesTheEntryAlone) {
   InstallFakePkexec();
   WriteFile(Path("entry.desktop"), "[Desktop Entry]\nType=Application\nExec=old\n");
   EXPECT_TRUE(InChild([&] {  // a refusal lasts for the process
-    ::setenv("FAKE_PKEXEC_REFUSE", "1", 1);
+    RefuseFakePkexec();
     TestableSetupChecker checker;
     return InitWith(checker, SetupXml(Path("entry.desktop"))) == EmSetupOk &&
            checker.Check() == EmSetupNeedRepair && checker.Repair() == EmSetupRepairFailed;

@@ -120,7 +120,8 @@ class CommandLineTest : public TempDirTest {
         "mount -t overlay overlay -o "
         "lowerdir=/usr/share,upperdir=$D/ov/share-up,workdir=$D/ov/share-work /usr/share\n"
         "mkdir -p /usr/share/applications\n" +
-        prepare + "\nset +e\nexport FAKE_PKEXEC_SANDBOXED=1\nunset FAKE_PKEXEC_ROOT\n" + wrapper +
+        prepare + "\nset +e\nprintf 'FAKE_PKEXEC_SANDBOXED=1\\nFAKE_PKEXEC_ROOT=\\n' >>$D/bin/settings\n" +
+        wrapper +
         " /usr/bin/timeout 30 " + Quote(Program());
     for (const std::string& arg : args) {
       script += " " + Quote(arg);
@@ -193,7 +194,7 @@ TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
   EXPECT_EQ("644\n", ReadFile(Path("out/hosts.mode")));
   EXPECT_EQ(kGoodEntry, ReadFile(Path("out/entry")));
-  EXPECT_EQ("/bin/cp -T /dev/stdin /etc/hosts\n", PkexecLog());
+  EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin /etc/hosts\n", PkexecLog());
 }
 
 TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
@@ -217,7 +218,7 @@ TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
       "Action New]\nExec=x\n",
       ReadFile(Path("out/entry")));
   EXPECT_EQ(kGoodHosts, ReadFile(Path("out/hosts")));
-  EXPECT_EQ("/bin/cp -T /dev/stdin /usr/share/applications/tolvane-url.desktop\n", PkexecLog());
+  EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin /usr/share/applications/tolvane-url.desktop\n", PkexecLog());
 }
 
 TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
@@ -278,8 +279,8 @@ TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
     std::string prepare;
     std::string wrapper;
   } cases[] = {
-      {"refused", "export FAKE_PKEXEC_REFUSE=1", ""},
-      {"refused, SIGCHLD ignored by the parent", "export FAKE_PKEXEC_REFUSE=1", "trap '' CHLD;"},
+      {"refused", "echo FAKE_PKEXEC_REFUSE=1 >>$D/bin/settings", ""},
+      {"refused, SIGCHLD ignored by the parent", "echo FAKE_PKEXEC_REFUSE=1 >>$D/bin/settings", "trap '' CHLD;"},
       {"no pkexec on PATH", "", "PATH=$D/no-such-bin"},
   };
   for (const Case& c : cases) {

@@ -93,8 +93,8 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
   } cases[] = {
       {"the run lock was missed",
        [&] {
-         static NSCheckerTool::RunLock holder(Path("lock"), 0);  // held until the child ends
-         static NSCheckerTool::RunLock late(Path("lock"), 0);
+         static NSCheckerTool::RunLock holder(m_strTmpDir, 0);  // held until the child ends
+         static NSCheckerTool::RunLock late(m_strTmpDir, 0);
          return NSCheckerTool::StageRepairText("t", "new\n");
        }},
       {"a stop signal came",
@@ -105,10 +105,11 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
        }},
       {"the authorisation was refused",
        [&] {
-         ::setenv("FAKE_PKEXEC_REFUSE", "1", 1);
+         const std::string settings = ReadFile(Path("bin/settings"));
+         RefuseFakePkexec();
          const bool staged = NSCheckerTool::StageRepairText("t", "new\n");
          (void)NSCheckerTool::InstallStagedText("t", Path("target"));
-         ::unsetenv("FAKE_PKEXEC_REFUSE");
+         WriteFile(Path("bin/settings"), settings);
          return !staged;
        }},
   };
@@ -141,7 +142,7 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
            !NSCheckerTool::InstallStagedText("t", Path("target"));
   }));
   EXPECT_EQ("old\n", ReadFile(Path("target")));
-  EXPECT_EQ("/bin/cp -T /dev/stdin " + Path("target") +
+  EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin " + Path("target") +
                 "\n/usr/bin/install -m 0644 -T /dev/stdin " + Path("no-such-dir/target") + "\n",
             PkexecLog());  // the refused one, the failed one
 }

@@ -66,9 +66,9 @@ class IoFailureTest : public TempDirTest {
 
 TEST_F(IoFailureTest, AFailingCloseFailsTheReport) {
   s_strFailClose = Path("report.html");
-  EXPECT_FALSE(NSCheckerTool::WriteWholeFile(Path("report.html"), "<table>\n"));
+  EXPECT_FALSE(NSCheckerTool::WriteReport(Path("report.html"), "<table>\n"));
   s_strFailClose.clear();
-  EXPECT_TRUE(NSCheckerTool::WriteWholeFile(Path("report.html"), "<table>\n"));
+  EXPECT_TRUE(NSCheckerTool::WriteReport(Path("report.html"), "<table>\n"));
 }
 
 // After the copy the target is flushed to disk; if that fails, so does the
@@ -76,6 +76,7 @@ TEST_F(IoFailureTest, AFailingCloseFailsTheReport) {
 TEST_F(IoFailureTest, TheCopiedFileIsFlushedAndAFailedFlushFailsTheRepair) {
   InstallFakePkexec();
   WriteFile(Path("target"), "old\n");
+  Age(Path("target"));  // the copy replaces only what is older than the text
   s_strCountFsync = Path("target");
   ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "new\n"));
   EXPECT_TRUE(NSCheckerTool::InstallStagedText("repair", Path("target")));
@@ -83,6 +84,8 @@ TEST_F(IoFailureTest, TheCopiedFileIsFlushedAndAFailedFlushFailsTheRepair) {
   EXPECT_EQ("new\n", ReadFile(Path("target")));
 
   s_strFailFsync = Path("target");
+  Age(Path("target"));
   ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "newer\n"));
   EXPECT_FALSE(NSCheckerTool::InstallStagedText("repair", Path("target")));
+  EXPECT_EQ("newer\n", ReadFile(Path("target")));
 }

@@ -9,7 +9,15 @@
 using namespace testsupport;
 using NSCheckerTool::RunLock;
 
-class RunLockTest : public TempDirTest {};
+class RunLockTest : public TempDirTest {
+ protected:
+  // The folder that the runs lock.
+  std::string Folder() {
+    const std::string folder = Path("etc");
+    (void)::mkdir(folder.c_str(), 0755);
+    return folder;
+  }
+};
 
 TEST_F(RunLockTest, ASecondRunWaitsForTheFirst) {
   int ready[2];
@@ -17,7 +25,7 @@ TEST_F(RunLockTest, ASecondRunWaitsForTheFirst) {
   pid_t child = ::fork();
   ASSERT_NE(-1, child);
   if (child == 0) {
-    RunLock first(Path("lock"), 0);
+    RunLock first(Folder(), 0);
     char c = first.Held() ? 'y' : 'n';
     if (::write(ready[1], &c, 1) != 1) {
       ::_exit(1);
@@ -29,7 +37,7 @@ TEST_F(RunLockTest, ASecondRunWaitsForTheFirst) {
   ASSERT_EQ(1, ::read(ready[0], &c, 1));
   ASSERT_EQ('y', c);
   {
-    RunLock second(Path("lock"), 10000);
+    RunLock second(Folder(), 10000);
     EXPECT_TRUE(second.Held());
     EXPECT_EQ(RunLock::State::Held, RunLock::CurrentState());
     int status = 0;
@@ -42,44 +50,37 @@ TEST_F(RunLockTest, ASecondRunWaitsForTheFirst) {
 }
 
 TEST_F(RunLockTest, AWaitHeldUpEndsAndIsRecordedAsMissed) {
-  RunLock holder(Path("lock"), 0);
+  RunLock holder(Folder(), 0);
   ASSERT_TRUE(holder.Held());
   {
-    RunLock late(Path("lock"), 100);
+    RunLock late(Folder(), 100);
     EXPECT_FALSE(late.Held());
     EXPECT_EQ(RunLock::State::Missed, RunLock::CurrentState());
   }
   holder.Release();
-  RunLock next(Path("lock"), 0);
+  RunLock next(Folder(), 0);
   EXPECT_TRUE(next.Held());
 }
 
-TEST_F(RunLockTest, ALockFileIsReadableByEveryoneWhateverTheUmask) {
-  mode_t oldMask = ::umask(077);
-  {
-    RunLock lock(Path("lock"), 0);
-    EXPECT_TRUE(lock.Held());
-  }
-  ::umask(oldMask);
-  EXPECT_EQ(0444u, ModeOf(Path("lock")));
-}
-
-TEST_F(RunLockTest, APlantedEntryIsNeverFollowedNorWritten) {
+// Only a directory itself is locked: nothing else found at the path, and
+// nothing through a link, is taken for it, and nothing there is changed.
+TEST_F(RunLockTest, OnlyADirectoryIsLockedNeverThroughALink) {
   WriteFile(Path("victim"), "untouched\n", 0644);
   struct Case {
     const char* what;
     std::function<void(const std::string&)> plant;
     bool held;
   } cases[] = {
+      {"link to a directory",
+       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Folder().c_str(), p.c_str())); },
+       false},
       {"link to a file",
        [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("victim").c_str(), p.c_str())); },
        false},
-      {"dangling link",
-       [&](const std::string& p) { ASSERT_EQ(0, ::symlink(Path("made").c_str(), p.c_str())); },
-       false},
+      {"nothing", [](const std::string&) {}, false},
       {"fifo", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0666)); }, false},
-      {"directory", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0777)); }, false},
-      {"regular file", [](const std::string& p) { WriteFile(p, "planted\n", 0666); }, true},
+      {"regular file", [](const std::string& p) { WriteFile(p, "planted\n", 0666); }, false},
+      {"directory", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0555)); }, true},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -90,6 +91,6 @@ TEST_F(RunLockTest, APlantedEntryIsNeverFollowedNorWritten) {
     EXPECT_EQ(c.held, lock.Held());
   }
   EXPECT_EQ("untouched\n", ReadFile(Path("victim")));
-  EXPECT_FALSE(Exists(Path("made")));
+  EXPECT_FALSE(Exists(Path("lock2")));
   EXPECT_EQ("planted\n", ReadFile(Path("lock4")));
 }

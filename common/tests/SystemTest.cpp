@@ -1,6 +1,7 @@
 #include "common/NSCheckerTool.h"
 #include "testsupport/TestSupport.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,20 +48,11 @@ TEST(SystemTest, TempPathIgnoresTheEnvironment) {
 }
 
 TEST(SystemTest, CopyCommandReadsTheTextFromStandardInput) {
-  struct Case {
-    const char* to;
-    bool missing;
-    const char* command;
-  } cases[] = {
-      {"/etc/hosts", false, "pkexec /bin/cp -T /dev/stdin /etc/hosts"},
-      {"/usr/share/applications/tolvane-url.desktop", false,
-       "pkexec /bin/cp -T /dev/stdin /usr/share/applications/tolvane-url.desktop"},
-      {"/etc/hosts", true, "pkexec /usr/bin/install -m 0644 -T /dev/stdin /etc/hosts"},
-      {"/etc/my hosts", false, "pkexec /bin/cp -T /dev/stdin '/etc/my hosts'"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.command, NSCheckerTool::CopyCommand(c.to, c.missing));
-  }
+  using Args = std::vector<std::string>;
+  EXPECT_EQ((Args{"pkexec", "/bin/cp", "-T", "-u", "--no-preserve=mode", "/dev/stdin", "/etc/hosts"}),
+            NSCheckerTool::CopyCommand("/etc/hosts", false));
+  EXPECT_EQ((Args{"pkexec", "/usr/bin/install", "-m", "0644", "-T", "/dev/stdin", "/etc/my hosts"}),
+            NSCheckerTool::CopyCommand("/etc/my hosts", true));
 }
 
 TEST(SystemTest, PathKeepsOnlyAbsoluteElements) {
@@ -154,8 +146,9 @@ TEST(SystemTest, AnInterruptedCommandIsRemembered) {
 
 // A stop signal sent to the caller alone while a command runs (here by the
 // command itself) is neither lost nor left to end the caller at once: it is
-// remembered, passed on to what the shell started, and System returns once
-// that is gone. Each case in a child, since the mark lasts for the process.
+// remembered, and the command, the one child, is ended at once, even where
+// it ignores every stop signal. The first stop is the one remembered. Each
+// case in a child, since the mark lasts for the process.
 TEST(SystemTest, AStopSignalToTheCallerEndsTheCommandAndIsRemembered) {
   for (const int stop : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(stop);
@@ -164,14 +157,50 @@ TEST(SystemTest, AStopSignalToTheCallerEndsTheCommandAndIsRemembered) {
       const struct rlimit noCore { 0, 0 };
       (void)::setrlimit(RLIMIT_CORE, &noCore);
       NSCheckerTool::CatchStopSignals();
-      const int status = NSCheckerTool::System("kill -" + std::to_string(stop) + " $PPID; " +
+      const int status = NSCheckerTool::System("trap '' INT QUIT TERM HUP; kill -" +
+                                               std::to_string(stop) + " $PPID; exec env " +
                                                marker + "=1 sleep 20");
-      // The shell reports its child's end by the signal.
-      return WIFEXITED(status) && WEXITSTATUS(status) == 128 + stop &&
+      return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL &&
              NSCheckerTool::InterruptSignal() == stop &&
              std::system(("! grep -q -s -a " + marker + " /proc/[0-9]*/environ").c_str()) == 0;
     }));
   }
+  EXPECT_TRUE(testsupport::InChild([] {
+    NSCheckerTool::CatchStopSignals();
+    (void)::raise(SIGTERM);
+    (void)::raise(SIGHUP);
+    return NSCheckerTool::InterruptSignal() == SIGTERM && NSCheckerTool::StopCount() == 2;
+  }));
+}
+
+// A signal that the program was started with ignored (nohup, a background
+// job of a script) stays ignored; the others are caught.
+TEST(SystemTest, ASignalIgnoredAtStartStaysIgnored) {
+  EXPECT_TRUE(testsupport::InChild([] {
+    (void)std::signal(SIGHUP, SIG_IGN);
+    (void)std::signal(SIGTERM, SIG_DFL);
+    NSCheckerTool::CatchStopSignals();
+    (void)::raise(SIGHUP);
+    const bool ignored = NSCheckerTool::InterruptSignal() == 0;
+    (void)::raise(SIGTERM);
+    return ignored && NSCheckerTool::InterruptSignal() == SIGTERM;
+  }));
+}
+
+// A command's standard input: the program's own, or the descriptor given,
+// even one that is close-on-exec (as every descriptor of the program's is).
+TEST(SystemTest, TheCommandReadsTheInputItIsGiven) {
+  int fds[2];
+  ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC));
+  ASSERT_EQ(6, ::write(fds[1], "ok\nok\n", 6));  // a line for each command
+  ::close(fds[1]);
+  EXPECT_TRUE(testsupport::InChild([&] {
+    return ::dup2(fds[0], STDIN_FILENO) == STDIN_FILENO &&
+           ::fcntl(STDIN_FILENO, F_SETFD, FD_CLOEXEC) == 0 &&
+           NSCheckerTool::System("read line && [ \"$line\" = ok ]", STDIN_FILENO) == 0;
+  }));
+  EXPECT_EQ(0, NSCheckerTool::System("read line && [ \"$line\" = ok ]", fds[0]));
+  ::close(fds[0]);
 }
 
 TEST(SystemTest, QuotedPathsReachTheCommandUnchanged) {
