@@ -190,12 +190,16 @@ int Run(Command& command) {
   struct sigaction keptChld {};
   const bool chldSet = ::sigaction(SIGCHLD, &byDefault, &keptChld) == 0;
   // SIGCHLD and the stop signals are taken one by one while the command
-  // runs, so that none is lost, not even one that comes before we wait.
+  // runs, so that none is lost, not even one that comes before we wait. An
+  // ignored one stays out: blocked, it would be kept and taken.
   sigset_t waitFor;
   sigemptyset(&waitFor);
   sigaddset(&waitFor, SIGCHLD);
   for (const int signal : kStopSignals) {
-    sigaddset(&waitFor, signal);
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      sigaddset(&waitFor, signal);
+    }
   }
   sigset_t keptMask;
   (void)::sigprocmask(SIG_BLOCK, &waitFor, &keptMask);

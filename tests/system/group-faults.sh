@@ -3,7 +3,6 @@
 # The text is staged in memory: a full /tmp does not stop a repair.
 full_tmp() {
   give_hosts "$BROKEN_HOSTS"
-  touch /tmp/check_hosts_tmp.lock
   mount -o remount,size=64k /tmp
   dd if=/dev/zero of=/tmp/fill bs=4k 2>/dev/null
   run_tool --report "$CASE/r.html"
@@ -23,7 +22,7 @@ hosts_is_a_directory() {
   [ "$(cat /etc/hosts/inside)" = keep ] || fail "the directory was changed"
   [ "$(ls -A /etc/hosts)" = inside ] || fail "the directory holds $(ls -A /etc/hosts)"
   [ "$(pkexec_calls)" -eq 0 ] || fail "a command ran: $(cat "$CASE/pkexec.log")"
-  ls -A /tmp | grep -v -x -e report.html -e check_hosts_tmp.lock >"$CASE/tmp.after"
+  ls -A /tmp | grep -v -x -e report.html >"$CASE/tmp.after"
   same_files "what /tmp holds" "$CASE/tmp.before" "$CASE/tmp.after"
 }
 
@@ -203,14 +202,14 @@ pkexec_in_the_working_directory() {
   [ ! -e /tmp/planted.log ] || fail "$(cat /tmp/planted.log)"
 }
 
-# A stop signal while the first repair's command waits (a stand-in that
-# sleeps before the real pkexec): the command is ended with it, no second
-# command starts, the report says what failed, the program ends by the
-# signal, and nothing of the run is left.
-stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid
+# A stop signal while the first repair's command waits (a stand-in for the
+# prompt that ignores every stop signal, as the program starts it): the
+# command is ended at once, no second command starts, the report says what
+# failed, the program ends by the signal, and nothing of the run is left.
+stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid [SECOND-SIGNAL]
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
-  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; CHECKTOOL_STAND_IN=1 sleep 60')
+  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; exec env CHECKTOOL_STAND_IN=1 sleep 60')
   run_tool --as alice --wrap "$wrap $SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
   wait_until '[ -e /tmp/pkexec-started ]'
@@ -219,6 +218,7 @@ stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid
   else
     kill "-$1" "$(cat /tmp/pid)"
   fi
+  [ -z "${4:-}" ] || kill "-$4" "$(cat /tmp/pid)" 2>/dev/null
   wait "$runner"
   number=$2
   expect_run $((128 + number)) "" failed failed
@@ -234,30 +234,123 @@ sigint_to_the_program_alone() { stopped_during_the_first_repair INT 2 pid; }
 sigquit_to_the_program_alone() { stopped_during_the_first_repair QUIT 3 pid; }
 sigterm_to_the_program_alone() { stopped_during_the_first_repair TERM 15 pid; }
 sighup_to_the_program_alone() { stopped_during_the_first_repair HUP 1 pid; }
+the_first_stop_is_the_one_obeyed() { stopped_during_the_first_repair TERM 15 pid HUP; }
+
+# ms: milliseconds since some fixed point.
+ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# A stop ends the program within 2 s however the prompt behaves: polkit
+# taking its time to answer while /proc hides the set-user-ID pkexec from
+# the user (hidepid), or a pkexec wrapper whose background job ignores
+# SIGINT. Nothing is copied afterwards.
+prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER NUMBER-OF-THE-FIRST SIGNAL...
+  user=$1
+  stand_in=$2
+  number=$3
+  shift 3
+  give_hosts "$BROKEN_HOSTS"
+  mount -t proc -o hidepid=invisible proc /proc
+  run_tool --as "$user" --wrap "$(logged_pkexec "$stand_in") $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
+  runner=$!
+  wait_until '[ -e /tmp/pkexec-started ]'
+  start=$(ms)
+  for signal in "$@"; do
+    kill "-$signal" "$(cat /tmp/pid)" 2>/dev/null
+  done
+  wait "$runner"
+  took=$(($(ms) - start))
+  [ "$took" -le 2000 ] || fail "the program ended ${took} ms after the stop"
+  expect_run $((128 + number)) "" failed correct
+  # No prompt is left to copy once polkit answers.
+  if pgrep -x pkexec >/dev/null; then fail "pkexec outlived the program"; fi
+  expect_hosts "$BROKEN_HOSTS"
+  pkill -f CHECKTOOL_BACKGROUND_JOB 2>/dev/null
+}
+stopped_while_polkit_thinks_with_hidepid() {
+  # started once pkexec runs and asks polkit
+  prompt_ended_quickly dave '(until pgrep -x pkexec >/dev/null; do sleep 0.05; done; touch /tmp/pkexec-started) &' 15 TERM
+}
+stopped_with_a_background_job_in_the_wrapper() {
+  prompt_ended_quickly alice '(trap "" INT; exec sh -c "sleep 60 # CHECKTOOL_BACKGROUND_JOB") &
+touch /tmp/pkexec-started; wait' 2 INT TERM
+}
+
+# A copy under way (a stand-in for /bin/cp that waits before it copies, run
+# as root by the real pkexec) is never cut short: neither by a user's
+# SIGTERM to the process group (the client ending us), nor by SIGINT or
+# SIGHUP from root to the whole group (as a terminal sends Ctrl-C or its
+# hang-up). The program waits for the copy, the report says what the file
+# holds, and the program then ends by the signal.
+copy_under_way() {  # USER SIGNAL NUMBER
+  give_hosts "$BROKEN_HOSTS"
+  cp /bin/cp "$CASE/real-cp"
+  mkfifo /tmp/go
+  printf '#!/bin/sh\n[ -e /tmp/copy-started ] || { touch /tmp/copy-started; read go </tmp/go; }\nexec %s "$@"\n' \
+    "$CASE/real-cp" >"$CASE/slow-cp"
+  chmod 755 "$CASE/slow-cp"
+  mount --bind "$CASE/slow-cp" /bin/cp
+  run_tool --as "$1" --wrap "$SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
+  runner=$!
+  wait_until '[ -e /tmp/copy-started ]'
+  if [ "$1" = root ]; then
+    kill "-$2" "-$(cat /tmp/pid)"
+  else
+    as_user "$1" sh -c 'kill "-$1" "-$2"' sh "$2" "$(cat /tmp/pid)"
+  fi
+  echo go >/tmp/go
+  wait "$runner"
+  expect_run $((128 + $3)) "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
+  if pgrep -f "$CASE/real-cp" >/dev/null; then fail "the copy outlived the program"; fi
+}
+sigterm_to_the_group_during_the_copy() { copy_under_way alice TERM 15; }
+ctrl_c_to_the_group_during_the_copy() { copy_under_way root INT 2; }
+hang_up_to_the_group_during_the_copy() { copy_under_way root HUP 1; }
+
+# Started with SIGHUP ignored (nohup): a hang-up changes nothing.
+hang_up_under_nohup() {
+  give_hosts "$BROKEN_HOSTS"
+  give_entry "$BROKEN_ENTRY"
+  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; while [ ! -e /tmp/hung-up ]; do sleep 0.05; done')
+  run_tool --as alice --wrap "$wrap nohup $SYSTEST_LAUNCH --pidfile /tmp/pid --" &
+  runner=$!
+  wait_until '[ -e /tmp/pkexec-started ]'
+  kill -HUP "$(cat /tmp/pid)"
+  touch /tmp/hung-up
+  wait "$runner"
+  expect_run 0 "" repaired repaired
+  expect_hosts "$GOOD_HOSTS"
+  expect_entry "$GOOD_ENTRY"
+}
 
 # A stop while no command runs (here: while waiting for another run's lock)
 # ends the run the same way, without any prompt.
 stopped_while_waiting_for_the_lock() {
   give_hosts "$BROKEN_HOSTS"
-  flock /tmp/check_hosts_tmp.lock sleep 100 &
+  flock /etc sleep 100 &
   holder=$!
   run_tool --as alice --wrap "$(logged_pkexec) $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
   # Once the program catches SIGTERM (bit 14 of SigCgt) it is at the lock.
   wait_until '[ -s /tmp/pid ] && [ $((0x$(awk "/^SigCgt:/ { print \$2 }" /proc/$(cat /tmp/pid)/status) & 0x4000)) -ne 0 ]'
   sleep 0.2
+  start=$(ms)
   kill -TERM "$(cat /tmp/pid)"
   wait "$runner"
+  took=$(($(ms) - start))
   kill "$holder"
+  [ "$took" -le 2000 ] || fail "the program ended ${took} ms after the stop"
   expect_run 143 "" failed correct
   [ "$(cat /tmp/outcome 2>/dev/null)" = "signal 15" ] || fail "ended with $(cat /tmp/outcome)"
   [ "$(pkexec_calls)" -eq 0 ] || fail "pkexec ran: $(cat "$CASE/pkexec.log")"
   expect_hosts "$BROKEN_HOSTS"
 }
 
-# carol types her password on a terminal (a pseudo-terminal made by script),
-# to her own text agent, while the copy reads the text on its standard input.
-password_typed_on_a_terminal() {
+# carol answers her own text agent on a terminal (a pseudo-terminal made by
+# script), while the copy reads the text on its standard input: she types
+# her password, or she presses Ctrl-C, and then finds her terminal as it
+# was (echo on), whatever the shell that started the program.
+agent_on_a_terminal() {  # password|ctrl-c
   give_hosts "$BROKEN_HOSTS"
   # pkexec's own text agent cannot answer polkit without a login session (it
   # registers as root); a user's pkttyagent for the command's shell can.
@@ -274,24 +367,35 @@ kill "$agent"
 exit "$status"
 AGENT
   chmod 755 "$CASE/bin/pkexec"
-  # The password is typed once the agent reads it: echo off on its terminal.
+  if [ "$1" = password ]; then answer="$CAROL_PASSWORD\n"; else answer='\003'; fi
+  # The answer is typed once the agent reads it: echo off on its terminal.
   (
     wait_until 'grep -q "^Password:" /tmp/typescript 2>/dev/null' || exit 0
     tty=$(find "/proc/$(pgrep -x pkttyagent)/fd" -lname '/dev/pts/*' -printf '%l\n' | head -n 1)
     wait_until 'stty -F "$tty" -a | grep -q -e " -echo "'
-    printf '%s\n' "$CAROL_PASSWORD"
+    printf "$answer"
     wait_until '[ -s /tmp/status ]'
   ) | as_user carol env PATH="$CASE/bin:$PATH" script -qfec \
-    "timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status" /tmp/typescript \
-    >/dev/null
+    "trap : INT; timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status" \
+    /tmp/typescript >/dev/null
   cp /tmp/typescript "$CASE/typescript"
   cp /tmp/status "$CASE/status"
   cp /tmp/report.html "$CASE/report.html"
   : >"$CASE/stdout"
-  expect_run 0 "" repaired correct
-  expect_hosts "$GOOD_HOSTS"
-  grep -q 'AUTHENTICATION COMPLETE' /tmp/typescript || fail "no password was asked on the terminal"
+  grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
+  if [ "$1" = password ]; then
+    expect_run 0 "" repaired correct
+    expect_hosts "$GOOD_HOSTS"
+    grep -q 'AUTHENTICATION COMPLETE' /tmp/typescript || fail "no password was asked on the terminal"
+  else
+    expect_run 130 "" failed correct
+    expect_hosts "$BROKEN_HOSTS"
+  fi
+  pkill -x pkttyagent
+  pkill -x pkexec
 }
+password_typed_on_a_terminal() { agent_on_a_terminal password; }
+ctrl_c_at_the_password_prompt() { agent_on_a_terminal ctrl-c; }
 
 no_pkexec_on_path() {
   give_hosts "$BROKEN_HOSTS"
@@ -324,7 +428,7 @@ report_in_a_missing_directory() {
 # so that the program waits at its start, where its signal dispositions are
 # read and kept in $CASE/sigign.
 run_with_sigchld_ignored() {
-  flock /tmp/check_hosts_tmp.lock sh -c \
+  flock /etc sh -c \
     'touch /tmp/lock-held; while [ ! -e /tmp/lock-release ]; do sleep 0.05; done' &
   holder=$!
   wait_until '[ -e /tmp/lock-held ]'
@@ -367,8 +471,11 @@ cases() {
     planted_cp_on_the_users_path pkexec_in_the_working_directory \
     descriptors_of_the_command authorisation_refused_by_polkit authorisation_dialog_dismissed \
     ctrl_c_during_the_first_repair sigint_to_the_program_alone sigquit_to_the_program_alone \
-    sigterm_to_the_program_alone sighup_to_the_program_alone stopped_while_waiting_for_the_lock \
-    password_typed_on_a_terminal; do
+    sigterm_to_the_program_alone sighup_to_the_program_alone the_first_stop_is_the_one_obeyed \
+    stopped_while_waiting_for_the_lock stopped_while_polkit_thinks_with_hidepid \
+    stopped_with_a_background_job_in_the_wrapper sigterm_to_the_group_during_the_copy \
+    ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
+    password_typed_on_a_terminal ctrl_c_at_the_password_prompt; do
     run_case "$name" "$name"
   done
 }

@@ -41,8 +41,8 @@ group_setup() {
   mount -t overlay overlay \
     -o "lowerdir=/etc,upperdir=$SYSTEST_WORK/group/etc-up,workdir=$SYSTEST_WORK/group/etc-work" /etc
   # Users of the tests: alice may run pkexec, bob is refused, mallory attacks,
-  # carol must type her password.
-  for user in alice bob mallory carol; do
+  # carol must type her password, dave waits for polkit to think.
+  for user in alice bob mallory carol dave; do
     useradd -M -U -d /nonexistent -s /bin/sh "$user" 2>/dev/null || true
   done
   echo "carol:$CAROL_PASSWORD" | chpasswd
@@ -53,6 +53,10 @@ polkit.addRule(function(action, subject) {
     if (subject.user == "alice") return polkit.Result.YES;
     if (subject.user == "bob" || subject.user == "mallory") return polkit.Result.NO;
     if (subject.user == "carol") return polkit.Result.AUTH_SELF;
+    if (subject.user == "dave") {
+      polkit.spawn(["/bin/sleep", "6"]);
+      return polkit.Result.YES;
+    }
   }
 });
 RULES
