@@ -62,6 +62,21 @@ measure "1000000:checktool-repair" 10 "cp $data/hosts-broken /etc/hosts" $run
   measure "1000000:baseline-repair" 10 "cp $data/hosts-broken /etc/hosts" "$baseline" \
     --path /tmp/report.html --lang en
 
+# One line of 1 GiB in a correct file: a blocklist-like line without the
+# domain after the entry, and the entry itself followed by 1 GiB of blanks.
+# Then the same entry with a 1 GiB alias after it, which a repair rewrites.
+long_line() {  # name first-bytes filler
+  [ -s "$data/$1" ] || { printf "$2"; head -c 1073741824 /dev/zero | tr '\0' "$3"; } >"$data/$1"
+  cp "$data/$1" /etc/hosts
+  /usr/bin/time -f "$1 %e s, %M KB max RSS" $run 2>>/tmp/long 
+  grep -q -e Success -e Correct /tmp/report.html || echo "$1: no Correct or Success" >>/tmp/long
+}
+: >/tmp/long
+long_line one-line-without-the-domain '127.0.0.1 local.tolvane.com\n0.0.0.0 ' x
+long_line one-line-entry-and-blanks '127.0.0.1 local.tolvane.com' ' '
+long_line one-line-alias-to-repair '127.0.0.1 local.tolvane.com ' x
+rm -f "$data"/one-line-*
+
 echo
 echo "Whole program (ms; ratios of medians to wc -l on the same file)"
 awk '
@@ -80,6 +95,9 @@ awk '
 echo
 echo "Peak memory of the whole program (max RSS)"
 cat /tmp/peak
+echo
+echo "One line of 1 GiB"
+cat /tmp/long
 echo
 echo "Hosts check alone (Google Benchmark), 1,000,000 lines"
 cp "$data/hosts-1000000" /etc/hosts

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -95,35 +96,152 @@ EmHostsCheckerState HostsChecker::RebuildContent() { return Judge(&m_strHostsCon
 
 namespace {
 
+// A line of any length, taken a piece at a time, made into a short line
+// that the resolver's reading and the rules judge alike (the same address
+// and first name, the same domains named after it, a name that is no
+// domain, what stands after the names), in memory that does not grow with
+// the line: runs of white space become one blank, a field longer than any
+// address or domain is cut to one byte more than those, of the names after
+// the first only the first of each domain and the first that is none are
+// kept, and a comment or a NUL leaves only its first byte.
+class LineDigest {
+ public:
+  explicit LineDigest(const Expected& expected) : m_expected(expected) {
+    for (const auto& entry : expected) {
+      m_nLongest = std::max({m_nLongest, entry.first.size(), entry.second.size()});
+    }
+  }
+
+  void Add(std::string_view piece) {
+    for (const char c : piece) {
+      if (m_bDone) {
+        return;
+      }
+      if (c == '\0' || c == '#') {
+        EndField();
+        m_strOut += c;
+        m_bDone = true;  // nothing after it is read as a field
+      } else if (IsSpace(c)) {
+        EndField();
+        if (m_strOut.empty() || m_strOut.back() != ' ') {
+          m_strOut += ' ';
+        }
+      } else {
+        if (m_strField.size() <= m_nLongest) {
+          m_strField += c;
+        }
+        ++m_nFieldLength;
+      }
+    }
+  }
+
+  // The short line; the digest starts again.
+  std::string& Finish() {
+    EndField();
+    m_bDone = false;
+    m_nFields = 0;
+    m_bOtherKept = false;
+    m_setKept.clear();
+    m_strLast.swap(m_strOut);
+    m_strOut.clear();
+    return m_strLast;
+  }
+
+ private:
+  void EndField() {
+    if (m_nFieldLength == 0) {
+      return;
+    }
+    bool keep = m_nFields < 2;  // the address and the first name
+    if (!keep) {
+      const auto spelled = m_nFieldLength <= m_nLongest
+                               ? DomainSpelledBy(m_expected, m_strField)
+                               : m_expected.end();
+      if (spelled != m_expected.end()) {
+        keep = m_setKept.insert(spelled->first).second;
+      } else {
+        keep = !m_bOtherKept;
+        m_bOtherKept = true;
+      }
+    }
+    if (keep) {
+      m_strOut += m_strField;
+    }
+    ++m_nFields;
+    m_strField.clear();
+    m_nFieldLength = 0;
+  }
+
+  const Expected& m_expected;
+  std::size_t m_nLongest = 0;
+  std::string m_strOut;
+  std::string m_strLast;
+  std::string m_strField;  // at most one byte longer than any address or domain
+  std::size_t m_nFieldLength = 0;
+  std::size_t m_nFields = 0;
+  bool m_bDone = false;
+  bool m_bOtherKept = false;
+  std::set<std::string> m_setKept;
+};
+
 // Shows lines to CheckError, and keeps the corrected text when asked to.
+// Without a text to keep, a line longer than the reader's buffer is judged
+// by its digest, so the check's memory does not grow with a line; with one,
+// it is gathered once, here.
 class Judging : public NSCheckerTool::LineSink {
  public:
-  Judging(HostsChecker& checker, const std::map<std::string, std::string>& expected,
-          std::map<std::string, bool>& seen, std::string* content)
-      : m_checker(checker), m_expected(expected), m_seen(seen), m_pContent(content) {}
+  Judging(HostsChecker& checker, const Expected& expected, std::map<std::string, bool>& seen,
+          std::string* content)
+      : m_checker(checker), m_expected(expected), m_seen(seen), m_pContent(content),
+        m_digest(expected) {}
 
   void Line(std::string_view line) override {
     m_strLine.assign(line);
-    if (m_checker.CheckError(m_strLine, m_expected, m_seen)) {
-      m_bChanged = true;
-    }
-    if (m_pContent != nullptr) {
-      m_pContent->append(m_strLine);
-    }
+    Judge(m_strLine);
   }
   void Between(std::string_view bytes) override {
     if (m_pContent != nullptr) {
       m_pContent->append(bytes);
     }
   }
+  bool TakesPieces() const override { return true; }
+  void Piece(std::string_view piece, bool last) override {
+    if (m_pContent == nullptr) {
+      m_digest.Add(piece);
+      if (last) {
+        Judge(m_digest.Finish());
+      }
+      return;
+    }
+    if (!m_bInPieces) {
+      m_strLine.clear();
+      m_bInPieces = true;
+    }
+    m_strLine.append(piece);
+    if (last) {
+      m_bInPieces = false;
+      Judge(m_strLine);
+    }
+  }
   bool Changed() const { return m_bChanged; }
 
  private:
+  void Judge(std::string& line) {
+    if (m_checker.CheckError(line, m_expected, m_seen)) {
+      m_bChanged = true;
+    }
+    if (m_pContent != nullptr) {
+      m_pContent->append(line);
+    }
+  }
+
   HostsChecker& m_checker;
-  const std::map<std::string, std::string>& m_expected;
+  const Expected& m_expected;
   std::map<std::string, bool>& m_seen;
   std::string* m_pContent;
   std::string m_strLine;  // reused: no allocation per line
+  bool m_bInPieces = false;
+  LineDigest m_digest;
   bool m_bChanged = false;
 };
 

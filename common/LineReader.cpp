@@ -79,6 +79,8 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
   Lines lines(needles, sink);
   std::size_t filled = 0;  // buf[0, filled) holds at most one unfinished line and what follows
   std::string longLine;    // a line longer than the buffer, gathered
+  bool inLongLine = false;
+  const bool pieces = sink.TakesPieces();
   // Hands out the complete lines of buf[0, filled), whose last newline can
   // only stand at from or after it, and keeps the unfinished rest first.
   auto handOut = [&](std::size_t from) {
@@ -96,21 +98,33 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
       return false;
     }
     const std::size_t read = static_cast<std::size_t>(n);
-    if (!longLine.empty()) {
+    if (inLongLine) {
       // Until its newline, everything read belongs to the long line.
       const void* newline = std::memchr(buf, '\n', read);
       if (newline == nullptr) {
-        longLine.append(buf, read);
+        if (pieces) {
+          sink.Piece(std::string_view(buf, read), read == 0);
+        } else {
+          longLine.append(buf, read);
+        }
         if (read == 0) {
-          lines.Complete(longLine);
+          if (!pieces) {
+            lines.Complete(longLine);
+          }
           return true;
         }
         continue;
       }
       const std::size_t rest = static_cast<std::size_t>(static_cast<const char*>(newline) - buf);
-      longLine.append(buf, rest + 1);
-      lines.Complete(longLine);
-      std::string().swap(longLine);
+      inLongLine = false;
+      if (pieces) {
+        sink.Piece(std::string_view(buf, rest), true);
+        sink.Between(std::string_view(buf + rest, 1));
+      } else {
+        longLine.append(buf, rest + 1);
+        lines.Complete(longLine);
+        std::string().swap(longLine);
+      }
       std::memmove(buf, buf + rest + 1, read - rest - 1);
       filled = read - rest - 1;
       handOut(0);  // what follows the long line may hold complete lines already
@@ -128,8 +142,13 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
       return true;
     }
     if (filled == size) {
-      // One line fills the buffer: gather it whole.
-      longLine.assign(buf, filled);
+      // One line fills the buffer: gather it whole, or hand it on in pieces.
+      inLongLine = true;
+      if (pieces) {
+        sink.Piece(std::string_view(buf, filled), false);
+      } else {
+        longLine.assign(buf, filled);
+      }
       filled = 0;
     }
   }

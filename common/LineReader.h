@@ -47,6 +47,16 @@ class LineSink {
   // that were passed over and the "\n" after each line. Together with the
   // lines, they are the whole text.
   virtual void Between(std::string_view bytes) { (void)bytes; }
+  // Whether lines longer than the reader's buffer come to Piece, a piece at
+  // a time, rather than gathered whole to Line (or to Between, without a
+  // needle in them). A sink that takes pieces gets every long line.
+  virtual bool TakesPieces() const { return false; }
+  // The pieces of a long line, in order, without its "\n"; last marks the
+  // piece that ends it (the "\n" then goes to Between).
+  virtual void Piece(std::string_view piece, bool last) {
+    (void)piece;
+    (void)last;
+  }
 };
 
 // Reads a text once, start to end, through one buffer of a fixed size, and
@@ -54,7 +64,8 @@ class LineSink {
 // every line, or, with needles, only the lines that contain one of them,
 // ASCII letters compared without regard to case (see FindIgnoringCase).
 // Nothing of the other lines is kept. A line longer than the buffer is
-// gathered whole before it is looked at. False when the source failed; what
+// gathered whole before it is looked at, unless the sink takes it in
+// pieces: then the memory used does not grow with the length of a line. False when the source failed; what
 // was handed out until then stands.
 constexpr std::size_t kLineBufferSize = std::size_t{128} * 1024;
 bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,

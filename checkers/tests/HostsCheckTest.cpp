@@ -11,7 +11,11 @@ namespace {
 // Reads its hosts file from the test directory.
 class TestableHostsChecker : public LinuxHostsChecker {
  public:
-  explicit TestableHostsChecker(std::string path) : m_strPath(std::move(path)) {}
+  // onlyNamingLines: as the program's checker, which keeps no text.
+  explicit TestableHostsChecker(std::string path, bool onlyNamingLines = false)
+      : m_strPath(std::move(path)) {
+    m_bOnlyNamingLines = onlyNamingLines;
+  }
   std::string GetHostsFilePath() override { return m_strPath; }
   const std::string& Content() const { return m_strHostsContent; }
   const std::map<std::string, std::string>& Hosts() const { return m_mapHosts; }
@@ -22,6 +26,19 @@ class TestableHostsChecker : public LinuxHostsChecker {
 
 const char kOneDomain[] = R"(<hosts><hosts1 domain="local.tolvane.com" ip="127.0.0.1"/></hosts>)";
 const char kCanonical[] = "127.0.0.1            local.tolvane.com";
+
+// The text with every line made longer than the read buffer: blanks
+// widened (the same reading), or a long field put before each newline.
+std::vector<std::string> Longer(const std::string& text) {
+  const std::string wide(140000, ' ');
+  std::string blanks, field, lead;
+  for (const char c : text) {
+    blanks += c == ' ' || c == '\t' ? wide : std::string(1, c);
+    field += c == '\n' ? " " + std::string(140000, 'x') + "\n" : std::string(1, c);
+    lead += c == '\n' ? "\n" + wide : std::string(1, c);
+  }
+  return {blanks, field, wide + lead};
+}
 
 }  // namespace
 
@@ -117,6 +134,23 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
     WriteFile(Path("hosts"), checker.Content());
     EXPECT_EQ(EmHostsOk, checker.Check());
     EXPECT_EQ(k.content, checker.Content());
+
+    // Lines longer than the read buffer: the program's checker, which keeps
+    // no text and holds no such line, judges as the one that reads whole lines.
+    int variant = 0;
+    for (const std::string& longer : Longer(k.file)) {
+      SCOPED_TRACE(variant++);
+      WriteFile(Path("hosts"), longer);
+      TestableHostsChecker whole(Path("hosts"));
+      TestableHostsChecker program(Path("hosts"), true);
+      ASSERT_EQ(EmHostsOk, InitWith(whole, kOneDomain));
+      ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
+      const EmHostsCheckerState code = whole.Check();
+      EXPECT_EQ(code, program.Check());
+      if (variant != 2) {
+        EXPECT_EQ(k.code, code);  // widened blanks read the same
+      }
+    }
   }
 }
 
