@@ -4,11 +4,13 @@
 #include "common/RunLock.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -163,9 +165,9 @@ bool LinkMayBeFollowed(const std::string& path) {
 }  // namespace
 
 bool WriteReport(const std::string& path, const std::string& text) {
-  const int stops = StopCount();
   // O_NONBLOCK: a FIFO without a reader fails the open at once instead of
-  // waiting for one.
+  // waiting for one, and a pipe or terminal is waited for below, where a
+  // stop can end the wait.
   const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   int fd = ::open(path.c_str(), flags | O_NOFOLLOW, 0666);
   if (fd < 0 && errno == ELOOP && LinkMayBeFollowed(path)) {
@@ -174,22 +176,35 @@ bool WriteReport(const std::string& path, const std::string& text) {
   if (fd < 0) {
     return false;
   }
-  // A pipe or terminal with a reader takes the whole report, at its pace,
-  // until a stop comes.
-  const int status = ::fcntl(fd, F_GETFL);
-  bool ok = status >= 0 && ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == 0;
+  // The stop signals wait while we write, and come only while we wait for
+  // the reader: one that comes then ends the writing, none is missed.
+  sigset_t stops;
+  sigset_t kept;
+  sigemptyset(&stops);
+  for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+    sigaddset(&stops, signal);
+  }
+  (void)::sigprocmask(SIG_BLOCK, &stops, &kept);
+  const int before = StopCount();
+  bool ok = true;
   const char* p = text.data();
   std::size_t left = text.size();
-  while (ok && left > 0) {
+  while (ok && left > 0 && StopCount() == before) {
     const ssize_t n = ::write(fd, p, left);
-    if (n > 0) {
+    if (n >= 0) {
       p += n;
       left -= static_cast<std::size_t>(n);
-    }
-    if ((n < 0 && errno != EINTR) || (left > 0 && StopCount() != stops)) {
-      ok = false;
+    } else if (errno == EAGAIN) {
+      struct pollfd ready {
+        fd, POLLOUT, 0
+      };
+      ok = ::ppoll(&ready, 1, nullptr, &kept) >= 0 || errno == EINTR;
+    } else {
+      ok = errno == EINTR;
     }
   }
+  ok = ok && left == 0;
+  (void)::sigprocmask(SIG_SETMASK, &kept, nullptr);
   // A full disk or a quota may show only when the file is closed.
   if (::close(fd) != 0) {
     ok = false;

@@ -397,6 +397,94 @@ AGENT
 password_typed_on_a_terminal() { agent_on_a_terminal password; }
 ctrl_c_at_the_password_prompt() { agent_on_a_terminal ctrl-c; }
 
+# The target removed while the prompt is open, whatever the caller's umask:
+# the copy creates it root's, 0644, and the resolver reads the entry.
+removed_during_the_prompt() {  # UMASK
+  give_hosts "$BROKEN_HOSTS"
+  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; while [ ! -e /tmp/removed ]; do sleep 0.05; done')
+  run_tool --as alice --wrap "$wrap $(wrapper umask "umask $1")" &
+  runner=$!
+  wait_until '[ -e /tmp/pkexec-started ]'
+  rm /etc/hosts
+  touch /tmp/removed
+  wait "$runner"
+  expect_run 0 "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
+  [ "$(stat -c '%U:%G %a' /etc/hosts)" = "root:root 644" ] ||
+    fail "/etc/hosts is $(stat -c '%U:%G %a' /etc/hosts)"
+  [ "$(getent hosts "$PRODUCT")" = "127.0.0.1       $PRODUCT" ] ||
+    fail "the resolver answers $(getent hosts "$PRODUCT")"
+}
+removed_during_the_prompt_umask_000() { removed_during_the_prompt 000; }
+removed_during_the_prompt_umask_022() { removed_during_the_prompt 022; }
+
+# A file dated ahead (written before the clock was set back) is repaired.
+hosts_dated_an_hour_ahead() {
+  give_hosts "$BROKEN_HOSTS"
+  give_entry "$BROKEN_ENTRY"
+  touch -d '+1 hour' /etc/hosts "$ENTRY"
+  run_tool --as alice
+  expect_run 0 "" repaired repaired
+  expect_hosts "$GOOD_HOSTS"
+  expect_entry "$GOOD_ENTRY"
+}
+
+# What someone else writes while the prompt is open (polkit thinks for dave)
+# is kept: both rows say Defeated, and the next run repairs both files and
+# keeps both additions.
+changed_during_the_prompt() {
+  give_hosts "$BROKEN_HOSTS"
+  give_entry "$BROKEN_ENTRY"
+  run_tool --as dave --wrap "$(logged_pkexec)" &
+  runner=$!
+  wait_until 'pgrep -x pkexec >/dev/null'
+  echo "10.9.9.9 added.example" >>/etc/hosts
+  echo "Comment=added" >>"$ENTRY"
+  wait "$runner"
+  expect_run 0 "" failed failed
+  expect_hosts "${BROKEN_HOSTS}10.9.9.9 added.example
+"
+  expect_entry "${BROKEN_ENTRY}Comment=added
+"
+  run_tool --as alice --report /tmp/report-of-alice.html
+  expect_run 0 "" repaired repaired
+  expect_hosts "${GOOD_HOSTS}10.9.9.9 added.example
+"
+  expect_entry "${GOOD_ENTRY}Comment=added
+"
+}
+
+# A report path that would wait: a FIFO without a reader fails at once; one
+# with a reader gets the whole report; a pipe that nobody empties is given
+# up when a stop comes, and the program ends by it.
+report_into_a_fifo() {
+  mkfifo /tmp/fifo
+  start=$(ms)
+  run_tool --report /tmp/fifo
+  took=$(($(ms) - start))
+  [ "$took" -le 1000 ] || fail "it took ${took} ms to give up on the FIFO"
+  expect_run 255 "Can't write /tmp/fifo
+" "" ""
+  cat /tmp/fifo >/tmp/from-the-fifo &
+  reader=$!
+  run_tool --report /tmp/fifo
+  wait "$reader"
+  cp /tmp/from-the-fifo "$CASE/report.html"
+  expect_run 0 "" correct correct
+}
+report_into_a_full_pipe() {
+  mkfifo /tmp/fifo
+  (exec 3</tmp/fifo; sleep 60) &
+  head -c 65536 /dev/zero >/tmp/fifo  # full, and nobody reads it
+  run_tool --report /tmp/fifo --wrap "$SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
+  runner=$!
+  wait_until '[ -s /tmp/pid ] && ls -l "/proc/$(cat /tmp/pid)/fd" 2>/dev/null | grep -q /tmp/fifo'
+  kill -TERM "$(cat /tmp/pid)"
+  wait "$runner"
+  [ "$(cat /tmp/outcome 2>/dev/null)" = "signal 15" ] || fail "ended with $(cat /tmp/outcome 2>/dev/null)"
+  pkill -f 'sleep 60' 2>/dev/null
+}
+
 no_pkexec_on_path() {
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
@@ -475,7 +563,9 @@ cases() {
     stopped_while_waiting_for_the_lock stopped_while_polkit_thinks_with_hidepid \
     stopped_with_a_background_job_in_the_wrapper sigterm_to_the_group_during_the_copy \
     ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
-    password_typed_on_a_terminal ctrl_c_at_the_password_prompt; do
+    password_typed_on_a_terminal ctrl_c_at_the_password_prompt removed_during_the_prompt_umask_000 \
+    removed_during_the_prompt_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
+    report_into_a_fifo report_into_a_full_pipe; do
     run_case "$name" "$name"
   done
 }
