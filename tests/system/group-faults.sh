@@ -346,11 +346,10 @@ stopped_while_waiting_for_the_lock() {
   expect_hosts "$BROKEN_HOSTS"
 }
 
-# carol answers her own text agent on a terminal (a pseudo-terminal made by
-# script), while the copy reads the text on its standard input: she types
-# her password, or she presses Ctrl-C, and then finds her terminal as it
-# was (echo on), whatever the shell that started the program.
-agent_on_a_terminal() {  # password|ctrl-c
+# carol types her password on a terminal (a pseudo-terminal made by
+# script), to her own text agent, while the copy reads the text on its
+# standard input.
+password_typed_on_a_terminal() {
   give_hosts "$BROKEN_HOSTS"
   # pkexec's own text agent cannot answer polkit without a login session (it
   # registers as root); a user's pkttyagent for the command's shell can.
@@ -367,35 +366,45 @@ kill "$agent"
 exit "$status"
 AGENT
   chmod 755 "$CASE/bin/pkexec"
-  if [ "$1" = password ]; then answer="$CAROL_PASSWORD\n"; else answer='\003'; fi
-  # The answer is typed once the agent reads it: echo off on its terminal.
+  # The password is typed once the agent reads it: echo off on its terminal.
   (
     wait_until 'grep -q "^Password:" /tmp/typescript 2>/dev/null' || exit 0
     tty=$(find "/proc/$(pgrep -x pkttyagent)/fd" -lname '/dev/pts/*' -printf '%l\n' | head -n 1)
     wait_until 'stty -F "$tty" -a | grep -q -e " -echo "'
-    printf "$answer"
+    printf '%s\n' "$CAROL_PASSWORD"
     wait_until '[ -s /tmp/status ]'
   ) | as_user carol env PATH="$CASE/bin:$PATH" script -qfec \
-    "trap : INT; timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status" \
-    /tmp/typescript >/dev/null
+    "timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status" /tmp/typescript \
+    >/dev/null
   cp /tmp/typescript "$CASE/typescript"
   cp /tmp/status "$CASE/status"
   cp /tmp/report.html "$CASE/report.html"
   : >"$CASE/stdout"
-  grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
-  if [ "$1" = password ]; then
-    expect_run 0 "" repaired correct
-    expect_hosts "$GOOD_HOSTS"
-    grep -q 'AUTHENTICATION COMPLETE' /tmp/typescript || fail "no password was asked on the terminal"
-  else
-    expect_run 130 "" failed correct
-    expect_hosts "$BROKEN_HOSTS"
-  fi
-  pkill -x pkttyagent
-  pkill -x pkexec
+  expect_run 0 "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
+  grep -q 'AUTHENTICATION COMPLETE' /tmp/typescript || fail "no password was asked on the terminal"
 }
-password_typed_on_a_terminal() { agent_on_a_terminal password; }
-ctrl_c_at_the_password_prompt() { agent_on_a_terminal ctrl-c; }
+
+# Ctrl-C at a text agent's password prompt (a stand-in that turns echo off
+# and waits, as an agent reading a password does): the prompt ends, and the
+# terminal has echo on again, though the shell that started the program
+# (dash) puts nothing back.
+ctrl_c_at_the_password_prompt() {
+  give_hosts "$BROKEN_HOSTS"
+  wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; exec sleep 60')
+  (
+    wait_until '[ -e /tmp/asking ]'
+    printf '\003'
+    wait_until '[ -s /tmp/status ]'
+  ) | as_user alice script -qfec \
+    "trap : INT; $wrap timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status" \
+    /tmp/typescript >/dev/null
+  cp /tmp/status "$CASE/status"
+  cp /tmp/report.html "$CASE/report.html"
+  : >"$CASE/stdout"
+  expect_run 130 "" failed correct
+  grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
+}
 
 # The target removed while the prompt is open, whatever the caller's umask:
 # the copy creates it root's, 0644, and the resolver reads the entry.
