@@ -92,19 +92,59 @@ umask_077() {  # umask_077 USER
 umask_077_run_by_root() { umask_077 root; }
 umask_077_run_by_alice() { umask_077 alice; }
 
-lock_planted_as_a_link() {
+# Whatever mallory leaves where the run lock once lived (a link, a
+# directory, a FIFO, a file only she may read), with nothing of hers
+# running, alice's and root's runs still repair.
+lock_planted() {  # KIND USER
   give_hosts "$BROKEN_HOSTS"
   printf '%s' "$VICTIM_TEXT" >/tmp/victim
-  as_user mallory ln -s /tmp/victim /tmp/check_hosts_tmp.lock
-  run_tool --as alice
-  expect_run 0 "" failed correct
-  expect_hosts "$BROKEN_HOSTS"
+  case $1 in
+    link) as_user mallory ln -s /tmp/victim /tmp/check_hosts_tmp.lock ;;
+    directory) as_user mallory mkdir -m 700 /tmp/check_hosts_tmp.lock ;;
+    fifo) as_user mallory mkfifo -m 600 /tmp/check_hosts_tmp.lock ;;
+    file) as_user mallory sh -c 'umask 077; : >/tmp/check_hosts_tmp.lock' ;;
+  esac
+  run_tool --as "$2"
+  expect_run 0 "" repaired correct
+  expect_hosts "$GOOD_HOSTS"
   [ "$(cat /tmp/victim)" = "${VICTIM_TEXT%?}" ] || fail "the victim's file changed"
 }
+for kind in link directory fifo file; do
+  for who in root alice; do
+    eval "lock_planted_as_a_${kind}_run_by_$who() { lock_planted $kind $who; }"
+  done
+done
+
+# A report path through mallory's link in the sticky /tmp is not followed
+# by root's run, whatever fs.protected_symlinks says; root's own link is.
+report_through_a_link() {  # OWNER-OF-THE-LINK
+  printf 'root only\n' >/etc/victim
+  chmod 600 /etc/victim
+  as_user mallory ln -s /etc/nowhere /tmp/dangling.html
+  if [ "$1" = mallory ]; then
+    as_user mallory ln -s /etc/victim /tmp/report.html
+  else
+    ln -s "$CASE/mine.html" /tmp/report.html
+  fi
+  run_tool --report /tmp/report.html
+  rm -f "$CASE/report.html"
+  [ "$(cat /etc/victim)" = "root only" ] || fail "the victim changed"
+  if [ "$1" = mallory ]; then
+    expect_run 255 "Can't write /tmp/report.html
+" "" ""
+  else
+    cp "$CASE/mine.html" "$CASE/report.html"
+    expect_run 0 "" correct correct
+  fi
+  run_tool --report /tmp/dangling.html
+  [ ! -e /etc/nowhere ] || fail "a file was made through the dangling link"
+}
+report_through_a_link_of_mallory() { report_through_a_link mallory; }
+report_through_a_link_of_the_caller() { report_through_a_link root; }
 
 lock_held_by_someone_else() {
   give_hosts "$BROKEN_HOSTS"
-  as_user mallory sh -c 'exec flock /tmp/check_hosts_tmp.lock sleep 100' &
+  as_user mallory sh -c 'exec flock /etc sleep 100' &
   holder=$!
   sleep 1
   start=$(date +%s)
@@ -124,7 +164,13 @@ cases() {
   done
   for name in link_swapped_in_during_the_prompt fifo_swapped_in_during_the_prompt \
     setuid_text_during_the_prompt staged_text_changed_during_the_prompt \
-    umask_077_run_by_root umask_077_run_by_alice lock_planted_as_a_link lock_held_by_someone_else; do
+    umask_077_run_by_root umask_077_run_by_alice lock_held_by_someone_else \
+    report_through_a_link_of_mallory report_through_a_link_of_the_caller; do
     run_case "$name" "$name"
+  done
+  for kind in link directory fifo file; do
+    for who in root alice; do
+      run_case "lock_planted_as_a_${kind}_run_by_$who" "lock_planted_as_a_${kind}_run_by_$who"
+    done
   done
 }

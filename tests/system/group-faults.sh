@@ -494,6 +494,27 @@ report_into_a_full_pipe() {
   pkill -f 'sleep 60' 2>/dev/null
 }
 
+# pkexec refuses to run for a login shell missing from /etc/shells, or for
+# a locale variable holding "/", "%" or "..": the program gives it neither.
+an_environment_pkexec_refuses() {
+  give_hosts "$BROKEN_HOSTS"
+  give_entry "$BROKEN_ENTRY"
+  run_tool --as alice --wrap "env SHELL=/usr/local/bin/zsh LANG=../x LC_ALL=%s LC_TIME=/x"
+  expect_run 0 "" repaired repaired
+  expect_hosts "$GOOD_HOSTS"
+  expect_entry "$GOOD_ENTRY"
+  if grep -q incident "$CASE/stderr"; then fail "pkexec said: $(cat "$CASE/stderr")"; fi
+}
+
+# LANG is read as a value, never expanded as a pattern.
+lang_full_of_stars() {
+  start=$(ms)
+  run_tool --as alice --wrap "env LANG=/*/*/*/*/*/*/*"
+  took=$(($(ms) - start))
+  expect_run 0 "" correct correct
+  [ "$took" -le 1000 ] || fail "the run took ${took} ms"
+}
+
 no_pkexec_on_path() {
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
@@ -574,7 +595,7 @@ cases() {
     ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
     password_typed_on_a_terminal ctrl_c_at_the_password_prompt removed_during_the_prompt_umask_000 \
     removed_during_the_prompt_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
-    report_into_a_fifo report_into_a_full_pipe; do
+    report_into_a_fifo report_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars; do
     run_case "$name" "$name"
   done
 }
