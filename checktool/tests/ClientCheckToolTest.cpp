@@ -3,6 +3,8 @@
 #include "testsupport/StubCheckers.h"
 #include "testsupport/TestSupport.h"
 
+#include <unistd.h>
+
 using namespace testsupport;
 
 namespace {
@@ -239,7 +241,14 @@ TEST_F(ClientCheckToolTest, DefaultLanguageFollowsLangThroughTheShell) {
       {"z", "en"},
       {"", "en"},
       {nullptr, "en"},
+      {"z?_*", "en"},  // a value, not a pattern: the file zh_CN below is not read
+      {"$(echo zh)", "en"},
   };
+  // In a folder that holds a file a pattern would find.
+  WriteFile(Path("zh_CN"), "");
+  char cwd[4096];
+  ASSERT_NE(nullptr, ::getcwd(cwd, sizeof cwd));
+  ASSERT_EQ(0, ::chdir(m_strTmpDir.c_str()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lang ? c.lang : "(unset)");
     SetEnv("LANG", c.lang);
@@ -247,6 +256,7 @@ TEST_F(ClientCheckToolTest, DefaultLanguageFollowsLangThroughTheShell) {
     TestableTool tool;
     EXPECT_EQ(c.code, tool.Lan());
   }
+  EXPECT_EQ(0, ::chdir(cwd));
 }
 
 TEST_F(ClientCheckToolTest, LoadCfgStoresTheLanguageBeforeParsing) {
