@@ -15,4 +15,4 @@ sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-conf
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 CHECKTOOL_BIN=$(pwd)/build/release/checktool/checktool SYSTEST_WORK=$(pwd)/build/demo \
-  SHARED_HOSTS_DIR=/nonexistent exec sh tests/system/run-group.sh demo
+  HOSTS_DATA_DIR=/nonexistent exec sh tests/system/run-group.sh demo

@@ -40,7 +40,7 @@ tar --exclude=./build --exclude=./.git -cf - . | tar -C "$clone" -xf -
 cp build/ci/testsupport/launch "$clone/launch"
 if ! (cd "$clone" && sh scripts/demo.sh >demo.log 2>&1 && tail -n 1 demo.log &&
   CHECKTOOL_BIN=$clone/build/release/checktool/checktool SYSTEST_LAUNCH=$clone/launch \
-    SYSTEST_WORK=$clone/build/faults SHARED_HOSTS_DIR=/nonexistent \
+    SYSTEST_WORK=$clone/build/faults HOSTS_DATA_DIR=/nonexistent \
     sh tests/system/run-group.sh faults >faults.log 2>&1 && tail -n 1 faults.log); then
   cat "$clone/demo.log" "$clone/faults.log" 2>/dev/null
   exit 1
@@ -63,7 +63,7 @@ else
     || status=1
   CHECKTOOL_BIN=$installed SYSTEST_LAUNCH=$(pwd)/build/ci/testsupport/launch \
     SYSTEST_WORK=$(pwd)/build/ci/tests/system/work/installed \
-    SHARED_HOSTS_DIR=$(cd .. && pwd)/shared/data/hosts sh tests/system/run-group.sh faults || {
+    HOSTS_DATA_DIR=$(pwd)/tests/data/hosts sh tests/system/run-group.sh faults || {
     [ $? -eq 77 ] || status=1
   }
   MANWIDTH=80 man --warnings -l /usr/share/man/man1/checktool.1.gz >/dev/null 2>build/man.log

@@ -164,10 +164,7 @@ TEST(HostsFastPathTest, BothWaysMatchAPlainReadingOnRealFiles) {
           EXPECT_TRUE(expected.second == checker.Content()) << "content differs";
         }
       });
-  if (cases == 0) {
-    GTEST_SKIP() << "no sample hosts files at " << HOSTS_DATA_DIR;
-  }
-  EXPECT_GT(cases, 300);
+  EXPECT_GT(cases, 300) << "sample hosts files at " << HOSTS_DATA_DIR;
 }
 
 // What the resolver reads in the corrected text: each expected domain on
@@ -226,7 +223,5 @@ TEST(HostsFastPathTest, TheResolverReadsEachDomainOnceAndEveryOtherNameAsBefore)
         };
         EXPECT_TRUE(others(text) == others(out)) << "another name resolves differently";
       });
-  if (cases == 0) {
-    GTEST_SKIP() << "no sample hosts files at " << HOSTS_DATA_DIR;
-  }
+  EXPECT_GT(cases, 300) << "sample hosts files at " << HOSTS_DATA_DIR;
 }

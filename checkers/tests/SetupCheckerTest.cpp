@@ -36,6 +36,7 @@ class SetupCheckerTest : public TempDirTest {
 // GLib reads it; the rebuild changes only main-group Exec lines and is then
 // found Correct.
 TEST_F(SetupCheckerTest, ReadsTheExecValueAsGLibDoesAndRebuildsTheEntry) {
+  using namespace std::string_literals;
   const std::string head = "[Desktop Entry]\nType=Application\n";
   struct Case {
     const char* what;
@@ -84,6 +85,13 @@ TEST_F(SetupCheckerTest, ReadsTheExecValueAsGLibDoesAndRebuildsTheEntry) {
        EmSetupNeedRepair, head + "Exec=tolvane %u\n"},
       {"vertical tab before the command", head + "Exec=\vtolvane %u\n", EmSetupOk, "\vtolvane %u",
        EmSetupNeedRepair, head + "Exec=tolvane %u\n"},
+      // The raw value: an escape that only unescaping makes a blank counts.
+      {"escaped blank", head + "Exec=tolvane\\s%u\n", EmSetupOk, "tolvane\\s%u",
+       EmSetupNeedRepair, head + "Exec=tolvane %u\n"},
+      // The whole entry is read, past a NUL in another key's line.
+      {"NUL in another key", "[Desktop Entry]\nName=a\0b\nType=Application\nExec=tolvane %u\n"s,
+       EmSetupOk, "tolvane %u", EmSetupOk,
+       "[Desktop Entry]\nName=a\0b\nType=Application\nExec=tolvane %u\n"s},
       // Without an Exec line the line goes into the main group.
       {"missing, before an action group",
        head + "Name=T\n# about T\n\n[Desktop Action x]\nExec=y\n", EmSetupInitFailed, "",

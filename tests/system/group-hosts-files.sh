@@ -78,7 +78,7 @@ sample_hosts_file() {  # sample_hosts_file FILE
   # The hosts file alone answers: no DNS (none in CI, slow or flaky here).
   sed -i '/^hosts:/d' /etc/nsswitch.conf
   echo 'hosts: files' >>/etc/nsswitch.conf
-  o=$SHARED_HOSTS_DIR/$1
+  o=$HOSTS_DATA_DIR/$1
   line="127.0.0.1 $PRODUCT"
   { cat "$o"; } >"$CASE/absent.given"
   { cat "$o"; echo "$CANON"; } >"$CASE/absent.expected"
@@ -145,9 +145,59 @@ nul_ends_the_line() {
   [ "$answer" = "127.0.0.1 " ] || fail "$PRODUCT resolves to $answer"
 }
 
+# Where the reading's buffer (128 KiB) ends in the middle of the domain's
+# line, and where the last line has no newline.
+buffer_and_last_line() {
+  sed -i '/^hosts:/d' /etc/nsswitch.conf
+  echo 'hosts: files' >>/etc/nsswitch.conf
+  o=$HOSTS_DATA_DIR/blocklist-adaway-default.hosts
+  [ -s "$o" ] || { fail "no $o"; return; }
+  # A comment that ends 12 bytes before the buffer's end, then the entry.
+  awk 'BEGIN { printf "#"; for (i = 0; i < 131072 - 12 - 2; i++) printf "x"; print "" }' >"$CASE/pad"
+  { cat "$CASE/pad"; echo "10.0.0.1 $PRODUCT"; cat "$o"; } >"$CASE/straddle.given"
+  { cat "$CASE/pad"; echo "$CANON"; cat "$o"; } >"$CASE/straddle.expected"
+  [ "$(head -c 131072 "$CASE/straddle.given" | tail -c 12)" = "10.0.0.1 loc" ] ||
+    fail "the entry does not straddle the buffer's end"
+  { cat "$o"; printf '10.0.0.1 %s' "$PRODUCT"; } >"$CASE/unended.given"
+  { cat "$o"; echo "$CANON"; } >"$CASE/unended.expected"
+  head -c -1 "$o" >"$CASE/unended-absent.given"
+  { cat "$o"; echo "$CANON"; } >"$CASE/unended-absent.expected"
+  { cat "$o"; printf '%s' "$CANON"; } >"$CASE/unended-right.given"
+  cp "$CASE/unended-right.given" "$CASE/unended-right.expected"
+  hosts_variant straddle repaired
+  hosts_variant unended repaired
+  hosts_variant unended-absent repaired
+  hosts_variant unended-right correct
+}
+
+# The hosts file has become a directory by the time the copy runs: the copy
+# fails (-T), the directory stays as it is, and the row says so.
+became_a_directory() {
+  give_hosts "$BROKEN_HOSTS"
+  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; while [ ! -e /tmp/swapped ]; do sleep 0.05; done')
+  run_tool --as alice --wrap "$wrap" &
+  runner=$!
+  wait_until '[ -e /tmp/pkexec-started ]'
+  rm /etc/hosts
+  mkdir /etc/hosts
+  echo keep >/etc/hosts/inside
+  touch /tmp/swapped
+  wait "$runner"
+  expect_run 0 "" failed correct
+  [ "$(ls -A /etc/hosts)" = inside ] && [ "$(cat /etc/hosts/inside)" = keep ] ||
+    fail "the directory changed: $(ls -A /etc/hosts)"
+}
+
 cases() {
   run_case nul_ends_the_line nul_ends_the_line
-  for file in $(ls "$SHARED_HOSTS_DIR" | grep '\.hosts$'); do
+  run_case buffer_and_last_line buffer_and_last_line
+  run_case became_a_directory became_a_directory
+  count=$(ls "$HOSTS_DATA_DIR" 2>/dev/null | grep -c '\.hosts$')
+  if [ "$count" -lt 11 ]; then
+    failed=$((failed + 1))
+    echo "FAIL sample hosts files: $count in $HOSTS_DATA_DIR, expected 11"
+  fi
+  for file in $(ls "$HOSTS_DATA_DIR" | grep '\.hosts$'); do
     run_case "hosts_$file" "sample_hosts_file $file"
   done
 }

@@ -5,7 +5,7 @@
 #
 # Environment: CHECKTOOL_BIN (the program), SYSTEST_LAUNCH (the launch helper
 # built with the tests), SYSTEST_WORK (a directory for this group, anywhere,
-# /tmp included), SYSTEST_LIB (this file), SHARED_HOSTS_DIR (sample hosts
+# /tmp included), SYSTEST_LIB (this file), HOSTS_DATA_DIR (sample hosts
 # files).
 
 PRODUCT=local.tolvane.com
@@ -107,7 +107,7 @@ run_case() {
 case_enter() {
   CASE=$1
   . "${SYSTEST_LIB%/*}/private-tmp.sh"
-  private_tmp "$SYSTEST_WORK" "$CHECKTOOL_BIN" "${SYSTEST_LAUNCH:-}" "${SHARED_HOSTS_DIR:-}"
+  private_tmp "$SYSTEST_WORK" "$CHECKTOOL_BIN" "${SYSTEST_LAUNCH:-}" "${HOSTS_DATA_DIR:-}"
   mkdir -p "$CASE/ov/etc-up" "$CASE/ov/etc-work" "$CASE/ov/share-up" "$CASE/ov/share-work"
   mount -t overlay overlay -o "lowerdir=/etc,upperdir=$CASE/ov/etc-up,workdir=$CASE/ov/etc-work" /etc
   mount -t overlay overlay \

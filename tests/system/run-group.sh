@@ -33,7 +33,7 @@ if [ "${SYSTEST_IN_SANDBOX:-}" != 1 ]; then
     --pid --fork --kill-child --mount-proc sh -c 'sh "$0" "$@" & wait $!' "$0" "$@"
 fi
 SYSTEST_GROUP_FILE=$here/group-$1.sh
-export CHECKTOOL_BIN SYSTEST_LAUNCH SYSTEST_WORK SYSTEST_LIB SYSTEST_GROUP_FILE SHARED_HOSTS_DIR
+export CHECKTOOL_BIN SYSTEST_LAUNCH SYSTEST_WORK SYSTEST_LIB SYSTEST_GROUP_FILE HOSTS_DATA_DIR
 . "$SYSTEST_LIB"
 . "$SYSTEST_GROUP_FILE"
 group_setup || exit 1
