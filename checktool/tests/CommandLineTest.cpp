@@ -153,12 +153,16 @@ class CommandLineTest : public TempDirTest {
 
   int m_nGiven = 0;
 
-  void RequireSandbox() {
-    if (!SandboxAvailable()) {
-      GTEST_SKIP() << "needs root and mount namespaces to run the program safely";
-    }
-  }
 };
+
+// Skips the test (GTEST_SKIP ends only the function it stands in, so this
+// stands in the test itself) where the program cannot run sandboxed.
+#define REQUIRE_SANDBOX()                                                              \
+  do {                                                                                 \
+    if (!SandboxAvailable()) {                                                         \
+      GTEST_SKIP() << "needs root and mount namespaces to run the program safely";     \
+    }                                                                                  \
+  } while (false)
 
 TEST_F(CommandLineTest, UsageErrorsPrintOneLineAndRunNoCheck) {
   struct Case {
@@ -183,7 +187,7 @@ TEST_F(CommandLineTest, UsageErrorsPrintOneLineAndRunNoCheck) {
 }
 
 TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   WriteFile(Path("report.html"), std::string(5000, 'x'));  // replaced, not appended to
   RunResult run =
       RunSandboxed(Given("127.0.0.1 localhost\n::1 local.tolvane.com\n", kGoodEntry) + "umask 077",
@@ -198,7 +202,7 @@ TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
 }
 
 TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   const std::string entry =
       "[Desktop Entry]\r\nType=Application\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop "
       "Action New]\nExec=x";
@@ -222,7 +226,7 @@ TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
 }
 
 TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   struct Case {
     const char* what;
     std::string prepare;
@@ -249,7 +253,7 @@ TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
 }
 
 TEST_F(CommandLineTest, AMissingHostsFileIsCreated) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   RunResult run = RunSandboxed(Given("", kGoodEntry) + "rm /etc/hosts",
                                {"--path", Path("r.html"), "--lang", "en"});
   EXPECT_EQ(0, run.status);
@@ -259,7 +263,7 @@ TEST_F(CommandLineTest, AMissingHostsFileIsCreated) {
 }
 
 TEST_F(CommandLineTest, AReportThatCannotBeWrittenIsAFailure) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   const std::string missingDir = Path("no-such-dir/r.html");
   for (const std::string& path : {std::string("/dev/full"), missingDir, std::string()}) {
     SCOPED_TRACE(path);
@@ -271,7 +275,7 @@ TEST_F(CommandLineTest, AReportThatCannotBeWrittenIsAFailure) {
 }
 
 TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   const std::string brokenHosts = "127.0.0.1 localhost\n10.0.0.1 local.tolvane.com\n";
   const std::string brokenEntry = "[Desktop Entry]\nType=Application\nExec=old\n";
   struct Case {
@@ -298,7 +302,7 @@ TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
 // The text is staged in memory: what stands at the old temporary path, and a
 // full /tmp, make no difference.
 TEST_F(CommandLineTest, NothingAtTheOldTemporaryPathMattersToARepair) {
-  RequireSandbox();
+  REQUIRE_SANDBOX();
   struct Case {
     const char* what;
     const char* plant;
