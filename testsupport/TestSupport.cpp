@@ -62,6 +62,54 @@ bool InChild(const std::function<bool()>& body) {
   return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string Word(int id, bool chinese) {
+  std::istringstream in(ReadFile(CATALOGUE_FILE));
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t first = line.find('\t');
+    const std::size_t second = line.find('\t', first + 1);
+    if (line.empty() || line[0] == '#' || second == std::string::npos) {
+      continue;
+    }
+    if (std::stoi(line.substr(0, first)) == id) {
+      return chinese ? line.substr(first + 1, second - first - 1) : line.substr(second + 1);
+    }
+  }
+  ADD_FAILURE() << "no word " << id << " in " << CATALOGUE_FILE;
+  return "";
+}
+
+std::string StatusCells(Cells cells, bool chinese) {
+  const std::string green = "<td id=textcenter width=\"100\"><font color=\"#008000\">";
+  const std::string red = "<td id=textcenter width=\"100\"><font color=\"red\">";
+  const std::string end = "</font></td>\n";
+  const std::string empty = "<td id=textcenter width=\"100\"></td>\n";
+  const std::string error = red + Word(4, chinese) + end;
+  switch (cells) {
+    case Cells::Correct:
+      return green + Word(3, chinese) + end + "<td id=textcenter></td>\n" + empty;
+    case Cells::Repaired:
+      return error + green + Word(34, chinese) + end + empty;
+    case Cells::Failed:
+      return error + red + Word(35, chinese) + end + empty;
+    case Cells::Internal:
+      return error + red + Word(35, chinese) + end + "<td id=textcenter width=\"100\">" +
+             Word(36, chinese) + "</td>\n";
+  }
+  return "";
+}
+
+std::string ReportText(Cells hosts, Cells setup, bool chinese) {
+  std::string text = "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n<tr>\n";
+  for (int id = 26; id <= 29; ++id) {
+    text += "<th id=textcenter>" + Word(id, chinese) + "</th>\n";
+  }
+  text += "<tr>\n<td width=\"180\">" + Word(31, chinese) + "</td>\n" + StatusCells(hosts, chinese) +
+          "</tr>\n<tr>\n<td width=\"180\">" + Word(30, chinese) + "</td>\n" +
+          StatusCells(setup, chinese) + "</tr>\n</table><br/>\n";
+  return text;
+}
+
 pugi::xml_node ParseSection(pugi::xml_document& doc, const char* xml, const char* name) {
   pugi::xml_parse_result parsed = doc.load_string(xml, pugi::parse_default);
   EXPECT_TRUE(parsed) << parsed.description() << " in " << xml;

@@ -22,6 +22,16 @@ bool RunningAsRoot();
 // stop signal, a missed run lock), so that it cannot reach other tests.
 bool InChild(const std::function<bool()>& body);
 
+// The report's words as testsupport/catalogue.tsv gives them (written from
+// the catalogue the client has always shown, not read from the program's):
+// the text of id in Chinese (chinese) or English; "" for an unknown id.
+std::string Word(int id, bool chinese = false);
+// The status cells of a row, and a whole report of two rows (hosts, then
+// desktop entry) in Chinese or English, byte for byte.
+enum class Cells { Correct, Repaired, Failed, Internal };
+std::string StatusCells(Cells cells, bool chinese = false);
+std::string ReportText(Cells hosts, Cells setup, bool chinese = false);
+
 // Parses xml into doc (which must outlive the node) and answers its first
 // top-level element called name, or a null node.
 pugi::xml_node ParseSection(pugi::xml_document& doc, const char* xml, const char* name);

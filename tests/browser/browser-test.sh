@@ -23,13 +23,15 @@ RED="rgb(255, 0, 0)"
 passed=0
 failed=0
 
-words() {  # words LANG: the report's words in that language, one a line
-  if [ "$1" = cs ]; then
-    printf '%s\n' 名称 检测结果 修复结果 备注 本地域名解析 程序启动项 正常 异常 成功 失败 内部错误
-  else
-    printf '%s\n' Name "Check result" "Repair result" Comment "Domain Name" "App Setup" Correct \
-      Error Success Defeated "Internal error"
-  fi
+# words LANG: the report's words in that language, one a line, from the
+# tests' own catalogue: headings, row names, status words.
+catalogue=$(dirname "$0")/../../testsupport/catalogue.tsv
+words() {
+  column=3
+  [ "$1" != cs ] || column=2
+  for id in 26 27 28 29 31 30 3 4 34 35 36; do
+    awk -F '\t' -v id="$id" -v c="$column" '$1 == id { print $c }' "$catalogue"
+  done
 }
 word() { words "$1" | sed -n "$2p"; }
 

@@ -22,13 +22,13 @@ concurrent_runs() {  # concurrent_runs USER
     echo 0 >"$CASE/status"
     expect_hosts "$GOOD_HOSTS"
     expect_entry "$GOOD_ENTRY"
-    successes=$(cat /tmp/report-*.html | grep -c 'Success')
+    successes=$(cat /tmp/report-*.html | grep -c "$(word 34)")
     reports=$(ls /tmp/report-*.html | wc -l)
     copies=$(pkexec_calls)
     [ "$reports" -eq "$RUNS" ] || fail "round $round: $reports reports"
     [ "$successes" -eq 2 ] || fail "round $round: $successes repairs reported, expected 2"
     [ "$copies" -eq 2 ] || fail "round $round: pkexec ran $copies times, expected 2"
-    if grep -l 'Defeated' /tmp/report-*.html; then fail "round $round: a repair failed"; fi
+    if grep -l "$(word 35)" /tmp/report-*.html; then fail "round $round: a repair failed"; fi
     rm -f /tmp/report-*.html
     round=$((round + 1))
   done

@@ -228,29 +228,35 @@ same() {
   fi
 }
 
+# word ID: the report's English text of ID, from the tests' own catalogue.
+CATALOGUE=${SYSTEST_LIB%/*}/../../testsupport/catalogue.tsv
+word() {
+  awk -F '\t' -v id="$1" '$1 == id { print $3; found = 1; exit } END { exit !found }' "$CATALOGUE" ||
+    echo "no word $1 in $CATALOGUE" >&2
+}
+
 cells() {
+  green='<td id=textcenter width="100"><font color="#008000">'
+  red='<td id=textcenter width="100"><font color="red">'
   case $1 in
-    correct) printf '%s\n' '<td id=textcenter width="100"><font color="#008000">Correct</font></td>' \
-      '<td id=textcenter></td>' '<td id=textcenter width="100"></td>' ;;
-    repaired) printf '%s\n' '<td id=textcenter width="100"><font color="red">Error</font></td>' \
-      '<td id=textcenter width="100"><font color="#008000">Success</font></td>' \
+    correct) printf '%s\n' "$green$(word 3)</font></td>" '<td id=textcenter></td>' \
       '<td id=textcenter width="100"></td>' ;;
-    failed) printf '%s\n' '<td id=textcenter width="100"><font color="red">Error</font></td>' \
-      '<td id=textcenter width="100"><font color="red">Defeated</font></td>' \
+    repaired) printf '%s\n' "$red$(word 4)</font></td>" "$green$(word 34)</font></td>" \
       '<td id=textcenter width="100"></td>' ;;
-    internal) printf '%s\n' '<td id=textcenter width="100"><font color="red">Error</font></td>' \
-      '<td id=textcenter width="100"><font color="red">Defeated</font></td>' \
-      '<td id=textcenter width="100">Internal error</td>' ;;
+    failed) printf '%s\n' "$red$(word 4)</font></td>" "$red$(word 35)</font></td>" \
+      '<td id=textcenter width="100"></td>' ;;
+    internal) printf '%s\n' "$red$(word 4)</font></td>" "$red$(word 35)</font></td>" \
+      "<td id=textcenter width=\"100\">$(word 36)</td>" ;;
   esac
 }
 
 report_text() {  # report_text HOSTS-CELLS SETUP-CELLS
   printf '%s\n' '<table border="1" align="center" cellspacing="0" cellpadding="8">' '<tr>' \
-    '<th id=textcenter>Name</th>' '<th id=textcenter>Check result</th>' \
-    '<th id=textcenter>Repair result</th>' '<th id=textcenter>Comment</th>' '<tr>' \
-    '<td width="180">Domain Name</td>'
+    "<th id=textcenter>$(word 26)</th>" "<th id=textcenter>$(word 27)</th>" \
+    "<th id=textcenter>$(word 28)</th>" "<th id=textcenter>$(word 29)</th>" '<tr>' \
+    "<td width=\"180\">$(word 31)</td>"
   cells "$1"
-  printf '%s\n' '</tr>' '<tr>' '<td width="180">App Setup</td>'
+  printf '%s\n' '</tr>' '<tr>' "<td width=\"180\">$(word 30)</td>"
   cells "$2"
   printf '%s\n' '</tr>' '</table><br/>'
 }
