@@ -51,6 +51,14 @@ int StopCount();
 // PATH with its empty and relative elements left out; the system's default
 // path when nothing is left.
 std::string AbsolutePath(const std::string& path);
+// AbsolutePath of our PATH (set or not).
+std::string CleanPath();
+// The environment pkexec is started with, as "NAME=value": PATH=CleanPath()
+// and, of the locale and terminal variables that pkexec passes on, those
+// whose values it accepts (it refuses to run at all for a "/" (but in
+// XAUTHORITY), "%" or ".." in one, or for a SHELL missing from /etc/shells,
+// which the copy does not need and does not get).
+std::vector<std::string> PkexecEnvironment();
 
 // The directory for temporary files, without a trailing separator: "/tmp".
 std::string GetOSTempPath();

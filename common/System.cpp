@@ -79,11 +79,6 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   return pointers;
 }
 
-std::string CleanPath() {
-  const char* path = std::getenv("PATH");
-  return AbsolutePath(path != nullptr ? path : "");
-}
-
 // Our environment, with PATH cleaned where it is set (the shell's own
 // default path holds no relative element).
 std::vector<std::string> OwnEnvironment() {
@@ -94,31 +89,6 @@ std::vector<std::string> OwnEnvironment() {
     } else {
       env.emplace_back(*entry);
     }
-  }
-  return env;
-}
-
-// What pkexec gets: the cleaned PATH and, of the locale and terminal
-// variables that it passes on, those whose values it accepts (it refuses
-// to run at all for a "/", "%" or ".." in them, or for a SHELL missing from
-// /etc/shells, which the copy does not need).
-std::vector<std::string> PkexecEnvironment() {
-  static const char* const kPassed[] = {
-      "LANG",        "LINGUAS", "LANGUAGE", "LC_COLLATE", "LC_CTYPE", "LC_MESSAGES", "LC_MONETARY",
-      "LC_NUMERIC",  "LC_TIME", "LC_ALL",   "TERM",       "COLORTERM", "DISPLAY",    "XAUTHORITY"};
-  std::vector<std::string> env{"PATH=" + CleanPath()};
-  for (const char* name : kPassed) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) {
-      continue;
-    }
-    const std::string_view text(value);
-    const bool slashAllowed = std::strcmp(name, "XAUTHORITY") == 0;
-    if ((!slashAllowed && text.find('/') != text.npos) || text.find('%') != text.npos ||
-        text.find("..") != text.npos) {
-      continue;
-    }
-    env.push_back(std::string(name) + "=" + value);
   }
   return env;
 }
@@ -342,31 +312,6 @@ int RunPrivileged(const std::vector<std::string>& args, int input) {
   command.input = input;
   command.privileged = true;
   return Run(command);
-}
-
-std::string AbsolutePath(const std::string& path) {
-  std::string clean;
-  std::size_t begin = 0;
-  while (begin <= path.size()) {
-    std::size_t end = path.find(':', begin);
-    if (end == std::string::npos) {
-      end = path.size();
-    }
-    if (end > begin && path[begin] == '/') {
-      if (!clean.empty()) {
-        clean += ':';
-      }
-      clean.append(path, begin, end - begin);
-    }
-    begin = end + 1;
-  }
-  if (clean.empty()) {
-    // What an unset PATH means to the C library: the standard utilities.
-    char buffer[256] = {};
-    const std::size_t needed = ::confstr(_CS_PATH, buffer, sizeof buffer);
-    clean = needed > 0 && needed <= sizeof buffer ? buffer : "/bin:/usr/bin";
-  }
-  return clean;
 }
 
 }  // namespace NSCheckerTool

@@ -55,6 +55,23 @@ TEST(SystemTest, CopyCommandReadsTheTextFromStandardInput) {
             NSCheckerTool::CopyCommand("/etc/my hosts", true));
 }
 
+// pkexec gets only what it accepts: it refuses to run for a SHELL missing
+// from /etc/shells, and for a "/", "%" or ".." in a variable it passes on.
+TEST(SystemTest, PkexecGetsAnEnvironmentItAccepts) {
+  EXPECT_TRUE(testsupport::InChild([] {
+    ::clearenv();
+    for (const char* entry :
+         {"PATH=:/usr/bin:bin", "SHELL=/usr/local/bin/zsh", "LANG=../x", "LC_ALL=%s",
+          "LC_TIME=en_GB.UTF-8", "LC_CTYPE=/usr/lib/locale/x", "TERM=xterm-256color", "DISPLAY=:0",
+          "XAUTHORITY=/run/user/1000/xauth", "HOME=/home/a", "LD_PRELOAD=/tmp/x.so"}) {
+      ::putenv(const_cast<char*>(entry));
+    }
+    return NSCheckerTool::PkexecEnvironment() ==
+           std::vector<std::string>{"PATH=/usr/bin", "LC_TIME=en_GB.UTF-8", "TERM=xterm-256color",
+                                    "DISPLAY=:0", "XAUTHORITY=/run/user/1000/xauth"};
+  }));
+}
+
 TEST(SystemTest, PathKeepsOnlyAbsoluteElements) {
   struct Case {
     const char* path;
