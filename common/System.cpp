@@ -72,6 +72,7 @@ struct Command {
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
   for (std::string& s : strings) {
     pointers.push_back(s.data());
   }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds and runs every test: once optimised with warnings as errors, once
 # under AddressSanitizer and UndefinedBehaviorSanitizer; the command-line
-# tests under valgrind; clang-tidy; each fuzz target for a minute; and the
+# tests under valgrind; clang-tidy; each fuzz target for 30 seconds; and the
 # Debian package, built, linted, installed, tested and removed; and the demo
 # and a group of whole-program tests from a checkout under /tmp.
 # Tests that run the whole program do so in a private mount namespace (with
@@ -18,8 +18,13 @@ sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-conf
   pkexec polkitd dbus-daemon dbus-system-bus-common acl libglib2.0-bin desktop-file-utils \
   chromium fonts-wqy-microhei dpkg-dev lintian \
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
+started=$(date +%s)
+step() { echo "== $1 (at $(($(date +%s) - started)) s)"; }
+step "optimised build and tests"
 cmake --workflow --preset ci
+step "ASan and UBSan build and tests"
 cmake --workflow --preset asan
+step "valgrind"
 
 # The program's command-line tests once more, with the program under valgrind.
 CHECKTOOL_REAL_BIN=$(pwd)/build/ci/checktool/checktool CHECKTOOL_BIN=$(pwd)/scripts/valgrind-checktool.sh \
@@ -29,7 +34,7 @@ CHECKTOOL_REAL_BIN=$(pwd)/build/ci/checktool/checktool CHECKTOOL_BIN=$(pwd)/scri
 # The files in parallel, one progress line each.
 tidy() {  # tidy BUILD-DIR FILE-REGEX LOG
   { run-clang-tidy-14 -quiet -p "$1" -j "$(nproc)" "$2" 2>&1 || echo "clang-tidy failed" >"$3.failed"; } |
-    tee "$3" | grep --line-buffered -E '^\[ *[0-9]+/' | sed -u 's/\]\[.*clang-tidy-14 .* \(\/[^ ]*\)$/] \1/'
+    tee "$3" | awk '/^clang-tidy-14 / { n++; printf "clang-tidy %d: %s\n", n, $NF; fflush() }'
   if [ -e "$3.failed" ] || grep -q -E 'error:|warning:' "$3"; then
     rm -f "$3.failed"
     grep -E 'error:|warning:' "$3"
@@ -37,17 +42,21 @@ tidy() {  # tidy BUILD-DIR FILE-REGEX LOG
   fi
 }
 rm -f build/clang-tidy.log.failed build/clang-tidy-fuzz.log.failed
+step "clang-tidy"
 tidy build/ci "^$(pwd)/(common|checkers|checktool|testsupport|tests)/.*\.cpp\$" build/clang-tidy.log
 echo "clang-tidy: no findings"
 
-# Every fuzz target for a minute; any finding fails. Then their code, too,
-# through clang-tidy.
-sh scripts/fuzz.sh 60
+# Every fuzz target for 30 seconds; any finding fails. Then their code,
+# too, through clang-tidy.
+step "fuzzing"
+sh scripts/fuzz.sh 30
 tidy build/fuzz "^$(pwd)/fuzz/.*\.cpp\$" build/clang-tidy-fuzz.log
 
 # A checkout under /tmp, where many first clone to (the sandboxes mount a
 # /tmp of their own): the demo, and the fault cases with the program and
-# the launch helper there too.
+# the launch helper there too (the cases that start processes of their
+# own, where a checkout under /tmp matters).
+step "a checkout under /tmp"
 if [ -n "$as_root" ]; then
   echo "a checkout under /tmp: skipped (needs root)"
 else
@@ -57,6 +66,8 @@ cp build/ci/testsupport/launch "$clone/launch"
 if ! (cd "$clone" && sh scripts/demo.sh >demo.log 2>&1 && tail -n 1 demo.log &&
   CHECKTOOL_BIN=$clone/build/release/checktool/checktool SYSTEST_LAUNCH=$clone/launch \
     SYSTEST_WORK=$clone/build/faults HOSTS_DATA_DIR=/nonexistent \
+    SYSTEST_ONLY="authorised_user hosts_missing descriptors_of_the_command ctrl_c_during_the_first_repair
+      sigterm_to_the_group_during_the_copy report_into_a_fifo password_typed_on_a_terminal" \
     sh tests/system/run-group.sh faults >faults.log 2>&1 && tail -n 1 faults.log); then
   cat "$clone/demo.log" "$clone/faults.log" 2>/dev/null
   exit 1
@@ -68,6 +79,7 @@ fi
 # The Debian package: built, checked by lintian (errors fail), installed on
 # this machine, its installed program put through the command-line tests
 # and the fault cases, and removed again.
+step "the package"
 sh scripts/package.sh >build/package.log 2>&1 || { cat build/package.log; exit 1; }
 grep -E '^(E|W|I):' build/package.log || true
 # Built again from nothing, it is the same bit for bit.
@@ -95,3 +107,4 @@ else
   [ "$status" -eq 0 ] || exit 1
   echo "installed package: passed"
 fi
+step "all passed"

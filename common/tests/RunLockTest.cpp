@@ -13,7 +13,7 @@ class RunLockTest : public TempDirTest {
  protected:
   // The folder that the runs lock.
   std::string Folder() {
-    const std::string folder = Path("etc");
+    std::string folder = Path("etc");
     (void)::mkdir(folder.c_str(), 0755);
     return folder;
   }
