@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <set>
 
@@ -113,10 +114,20 @@ class LineDigest {
   }
 
   void Add(std::string_view piece) {
-    for (const char c : piece) {
-      if (m_bDone) {
-        return;
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while (p < end && !m_bDone) {
+      // Eight bytes at a time over what changes nothing: more of a field
+      // already too long to be any address or domain, or more blanks.
+      if (m_nFieldLength > m_nLongest) {
+        p = Skip(p, end, false);
+      } else if (m_nFieldLength == 0 && !m_strOut.empty() && m_strOut.back() == ' ') {
+        p = Skip(p, end, true);
       }
+      if (p == end) {
+        break;
+      }
+      const char c = *p++;
       if (c == '\0' || c == '#') {
         EndField();
         m_strOut += c;
@@ -170,6 +181,34 @@ class LineDigest {
     ++m_nFields;
     m_strField.clear();
     m_nFieldLength = 0;
+  }
+
+  // Past the whole words from p that hold no byte that could end a field
+  // (blanks: that hold nothing but spaces); a byte that might is left to
+  // the byte-wise reading.
+  const char* Skip(const char* p, const char* end, bool blanks) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    auto hasZero = [](std::uint64_t v) { return ((v - kOnes) & ~v & kHigh) != 0; };
+    while (end - p >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, p, sizeof word);
+      if (blanks) {
+        if (word != kOnes * ' ') {
+          break;
+        }
+      } else if (hasZero(word) || hasZero(word ^ (kOnes * ' ')) || hasZero(word ^ (kOnes * '#')) ||
+                 // a byte from 9 to 14 (the other blanks are 9 to 13), or
+                 // from 128 up: a false alarm only costs the byte-wise look
+                 (word & kHigh) != 0 ||
+                 (((kOnes * (127 + 15) - word) & ~word & (word + kOnes * (127 - 8)) & kHigh) != 0)) {
+        break;
+      } else {
+        m_nFieldLength += 8;
+      }
+      p += 8;
+    }
+    return p;
   }
 
   const Expected& m_expected;

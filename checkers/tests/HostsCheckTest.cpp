@@ -154,6 +154,30 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
   }
 }
 
+// The program's checker skims long fields and runs of blanks eight bytes at
+// a time: every byte that ends a field still ends it, wherever it falls.
+TEST_F(HostsCheckTest, LongFieldsEndWhereTheResolverEndsThem) {
+  using namespace std::string_literals;
+  for (const char end : " \t\v\f\r#\0\n\xc2"s) {
+    for (std::size_t shift = 0; shift < 9; ++shift) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(end)) + " after " + std::to_string(shift));
+      const std::string field(140000 + shift, 'x');
+      const std::string blanks(140000 + shift, ' ');
+      for (const std::string& text :
+           {"127.0.0.1 local.tolvane.com\n127.0.0.1 " + field + end + "local.tolvane.com\n",
+            "127.0.0.1 local.tolvane.com" + blanks + end + "x\n",
+            "127.0.0.1" + blanks + end + "local.tolvane.com\n"}) {
+        WriteFile(Path("hosts"), text);
+        TestableHostsChecker whole(Path("hosts"));
+        TestableHostsChecker program(Path("hosts"), true);
+        ASSERT_EQ(EmHostsOk, InitWith(whole, kOneDomain));
+        ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
+        EXPECT_EQ(whole.Check(), program.Check());
+      }
+    }
+  }
+}
+
 TEST_F(HostsCheckTest, MissingEntriesAreAppendedInByteOrder) {
   const char* xml =
       R"(<hosts><a domain="b.example" ip="10.0.0.2"/><b domain="B.example" ip="10.0.0.3"/>)"
