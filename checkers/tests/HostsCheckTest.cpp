@@ -164,7 +164,8 @@ TEST_F(HostsCheckTest, LongFieldsEndWhereTheResolverEndsThem) {
       const std::string field(140000 + shift, 'x');
       const std::string blanks(140000 + shift, ' ');
       for (const std::string& text :
-           {"127.0.0.1 local.tolvane.com\n127.0.0.1 " + field + end + "local.tolvane.com\n",
+           {"127.0.0.1 local.tolvane.com\n127.0.0.1 " + field + end + field.substr(0, 16) +
+                " local.tolvane.com\n",
             "127.0.0.1 local.tolvane.com" + blanks + end + "x\n",
             "127.0.0.1" + blanks + end + "local.tolvane.com\n"}) {
         WriteFile(Path("hosts"), text);
