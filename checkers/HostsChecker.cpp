@@ -229,10 +229,12 @@ class LineDigest {
 // it is gathered once, here.
 class Judging : public NSCheckerTool::LineSink {
  public:
+  // digestable: the checker's CheckError is the base class's own, which
+  // judges a long line's digest as the line itself.
   Judging(HostsChecker& checker, const Expected& expected, std::map<std::string, bool>& seen,
-          std::string* content)
+          std::string* content, bool digestable)
       : m_checker(checker), m_expected(expected), m_seen(seen), m_pContent(content),
-        m_digest(expected) {}
+        m_bDigestable(digestable), m_digest(expected) {}
 
   void Line(std::string_view line) override {
     m_strLine.assign(line);
@@ -245,22 +247,38 @@ class Judging : public NSCheckerTool::LineSink {
   }
   bool TakesPieces() const override { return true; }
   void Piece(std::string_view piece, bool last) override {
-    if (m_pContent == nullptr) {
+    if (m_pContent == nullptr || m_bDigestable) {
       m_digest.Add(piece);
+    }
+    if (m_pContent == nullptr) {
       if (last) {
         Judge(m_digest.Finish());
       }
       return;
     }
     if (!m_bInPieces) {
-      m_strLine.clear();
+      m_nLineStart = m_pContent->size();
       m_bInPieces = true;
     }
-    m_strLine.append(piece);
-    if (last) {
-      m_bInPieces = false;
-      Judge(m_strLine);
+    m_pContent->append(piece);  // the line's one copy
+    if (!last) {
+      return;
     }
+    m_bInPieces = false;
+    // A line that stays as it is stays where it is; only one that is
+    // rewritten is taken out again to be rewritten.
+    if (m_bDigestable) {
+      std::map<std::string, bool> seen = m_seen;
+      const std::string& digest = m_digest.Finish();
+      m_strLine = digest;
+      if (!m_checker.CheckError(m_strLine, m_expected, seen) && m_strLine == digest) {
+        m_seen.swap(seen);
+        return;
+      }
+    }
+    m_strLine.assign(*m_pContent, m_nLineStart);
+    m_pContent->resize(m_nLineStart);
+    Judge(m_strLine);
   }
   bool Changed() const { return m_bChanged; }
 
@@ -278,8 +296,10 @@ class Judging : public NSCheckerTool::LineSink {
   const Expected& m_expected;
   std::map<std::string, bool>& m_seen;
   std::string* m_pContent;
+  bool m_bDigestable;
   std::string m_strLine;  // reused: no allocation per line
   bool m_bInPieces = false;
+  std::size_t m_nLineStart = 0;
   LineDigest m_digest;
   bool m_bChanged = false;
 };
@@ -296,7 +316,7 @@ EmHostsCheckerState HostsChecker::Judge(std::string* content) {
     }
   }
   std::map<std::string, bool> seen = FreshSeen();
-  Judging judging(*this, m_mapHosts, seen, content);
+  Judging judging(*this, m_mapHosts, seen, content, m_bOnlyNamingLines);
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
   if (NSCheckerTool::ReadFileLines(path, Needles(m_bOnlyNamingLines), judging,
@@ -313,7 +333,7 @@ EmHostsCheckerState HostsChecker::Judge(std::string* content) {
 bool HostsChecker::BuildContent(std::string&& text, bool onlyNamingLines) {
   m_strHostsContent.clear();
   std::map<std::string, bool> seen = FreshSeen();
-  Judging judging(*this, m_mapHosts, seen, &m_strHostsContent);
+  Judging judging(*this, m_mapHosts, seen, &m_strHostsContent, onlyNamingLines);
   NSCheckerTool::TextSource source(text);
   (void)NSCheckerTool::ReadLines(source, Needles(onlyNamingLines), judging);  // memory: no error
   return Finish(seen, judging.Changed(), &m_strHostsContent);

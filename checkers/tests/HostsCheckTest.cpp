@@ -19,6 +19,7 @@ class TestableHostsChecker : public LinuxHostsChecker {
   std::string GetHostsFilePath() override { return m_strPath; }
   const std::string& Content() const { return m_strHostsContent; }
   const std::map<std::string, std::string>& Hosts() const { return m_mapHosts; }
+  EmHostsCheckerState Rebuild() { return RebuildContent(); }
 
  private:
   std::string m_strPath;
@@ -147,6 +148,9 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
       ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
       const EmHostsCheckerState code = whole.Check();
       EXPECT_EQ(code, program.Check());
+      // The repair's text, built with each long line kept once.
+      EXPECT_EQ(code, program.Rebuild());
+      EXPECT_TRUE(whole.Content() == program.Content()) << "the corrected texts differ";
       if (variant != 2) {
         EXPECT_EQ(k.code, code);  // widened blanks read the same
       }
