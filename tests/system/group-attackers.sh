@@ -144,9 +144,9 @@ report_through_a_link_of_the_caller() { report_through_a_link root; }
 
 lock_held_by_someone_else() {
   give_hosts "$BROKEN_HOSTS"
-  as_user mallory sh -c 'exec flock /etc sleep 100' &
+  as_user mallory sh -c 'exec flock /etc sh -c "touch /tmp/held; exec sleep 100"' &
   holder=$!
-  sleep 1
+  wait_until '[ -e /tmp/held ]'
   start=$(date +%s)
   run_tool --as alice
   took=$(($(date +%s) - start))

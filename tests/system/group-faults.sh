@@ -332,9 +332,8 @@ stopped_while_waiting_for_the_lock() {
   holder=$!
   run_tool --as alice --wrap "$(logged_pkexec) $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  # Once the program catches SIGTERM (bit 14 of SigCgt) it is at the lock.
-  wait_until '[ -s /tmp/pid ] && [ $((0x$(awk "/^SigCgt:/ { print \$2 }" /proc/$(cat /tmp/pid)/status) & 0x4000)) -ne 0 ]'
-  sleep 0.2
+  # The program waits for the lock between attempts in nanosleep.
+  wait_until '[ -s /tmp/pid ] && grep -q nanosleep "/proc/$(cat /tmp/pid)/wchan" 2>/dev/null'
   start=$(ms)
   kill -TERM "$(cat /tmp/pid)"
   wait "$runner"
@@ -554,7 +553,9 @@ run_with_sigchld_ignored() {
   run_tool "$@" --wrap "$SYSTEST_LAUNCH --ignore-sigchld --pidfile /tmp/pid --" &
   runner=$!
   program=$(readlink -f "$CHECKTOOL_BIN")
-  wait_until '[ -s /tmp/pid ] && [ "$(readlink "/proc/$(cat /tmp/pid)/exe")" = "$program" ]'
+  # At the lock: the program itself, waiting between attempts.
+  wait_until '[ -s /tmp/pid ] && [ "$(readlink "/proc/$(cat /tmp/pid)/exe")" = "$program" ] &&
+    grep -q nanosleep "/proc/$(cat /tmp/pid)/wchan" 2>/dev/null'
   awk '/^SigIgn:/ { print $2 }' "/proc/$(cat /tmp/pid)/status" >"$CASE/sigign"
   touch /tmp/lock-release
   wait "$runner"
