@@ -68,7 +68,7 @@ measure "1000000:checktool-repair" 10 "cp $data/hosts-broken /etc/hosts" $run
 long_line() {  # name first-bytes filler
   [ -s "$data/$1" ] || { printf "$2"; head -c 1073741824 /dev/zero | tr '\0' "$3"; } >"$data/$1"
   cp "$data/$1" /etc/hosts
-  /usr/bin/time -f "$1 %e s, %M KB max RSS" $run 2>>/tmp/long 
+  /usr/bin/time -f "$1 %e s, %M KB max RSS" $run 2>>/tmp/long
   grep -q -e Success -e Correct /tmp/report.html || echo "$1: no Correct or Success" >>/tmp/long
 }
 : >/tmp/long
