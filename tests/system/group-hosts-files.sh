@@ -150,7 +150,7 @@ nul_ends_the_line() {
 buffer_and_last_line() {
   sed -i '/^hosts:/d' /etc/nsswitch.conf
   echo 'hosts: files' >>/etc/nsswitch.conf
-  o=$HOSTS_DATA_DIR/blocklist-adaway-default.hosts
+  o=$HOSTS_DATA_DIR/distro-void-base-files.hosts
   [ -s "$o" ] || { fail "no $o"; return; }
   # A comment that ends 12 bytes before the buffer's end, then the entry.
   awk 'BEGIN { printf "#"; for (i = 0; i < 131072 - 12 - 2; i++) printf "x"; print "" }' >"$CASE/pad"
