@@ -259,8 +259,6 @@ bool InstallStagedText(const std::string& name, const std::string& target) {
   // left to cp, which refuses to write through it.
   const bool missing = ::lstat(target.c_str(), &st) != 0 && errno == ENOENT;
   const int status = RunPrivileged(CopyCommand(target, missing), s_staged.fd);
-  const int staged = s_staged.fd;
-  s_staged.fd = -1;
   // pkexec's own statuses for "not authorised" and "dialog dismissed" (and
   // ours for a pkexec that is not there): asking again would only show the
   // user a prompt they already said no to.
@@ -275,12 +273,11 @@ bool InstallStagedText(const std::string& name, const std::string& target) {
     const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd >= 0) {
       struct stat now {};
-      done = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && SameBytes(fd, staged) &&
+      done = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && SameBytes(fd, s_staged.fd) &&
              ::fsync(fd) == 0;
       ::close(fd);  // read-only: nothing to lose on close
     }
   }
-  ::close(staged);  // sealed: nothing to lose
   DropStaged();
   return done;
 }

@@ -25,6 +25,11 @@ volatile std::sig_atomic_t s_nStops = 0;
 
 constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
+bool Ignored(int signal) {
+  struct sigaction current {};
+  return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 void RecordStop(int signal) {
   if (s_nStopSignal == 0) {
     s_nStopSignal = signal;
@@ -167,8 +172,7 @@ int Run(Command& command) {
   sigemptyset(&waitFor);
   sigaddset(&waitFor, SIGCHLD);
   for (const int signal : kStopSignals) {
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+    if (!Ignored(signal)) {
       sigaddset(&waitFor, signal);
     }
   }
@@ -179,10 +183,9 @@ int Run(Command& command) {
   const pid_t child = ::fork();
   if (child == 0) {
     for (const int signal : kStopSignals) {
-      struct sigaction current {};
       if (command.privileged) {
         (void)std::signal(signal, SIG_IGN);
-      } else if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      } else if (!Ignored(signal)) {
         (void)::sigaction(signal, &byDefault, nullptr);  // as system() starts a command
       }
     }
@@ -206,9 +209,10 @@ int Run(Command& command) {
     ::_exit(failure == ENOENT ? 127 : 126);  // what a shell answers
   }
   if (child > 0) {
-    const bool spare = command.privileged && ::geteuid() == 0;
-    bool ended = false;    // we ended it
-    bool copying = spare;  // ours no more: left to finish
+    bool ended = false;  // we ended it
+    // Ours no more, left to finish: root's copy (from the start when we are
+    // root ourselves, and there is no prompt).
+    bool copying = command.privileged && ::geteuid() == 0;
     for (;;) {
       const pid_t done = ::waitpid(child, &status, WNOHANG);
       if (done == child || (done < 0 && errno != EINTR)) {
@@ -272,8 +276,7 @@ void CatchStopSignals() {
   for (const int signal : kStopSignals) {
     // A signal ignored at our start stays ignored (nohup, a background job
     // of a script), as shells and the standard utilities keep it.
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+    if (!Ignored(signal)) {
       (void)::sigaction(signal, &action, nullptr);  // valid signals: cannot fail
     }
   }
