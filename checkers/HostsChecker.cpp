@@ -321,7 +321,7 @@ EmHostsCheckerState HostsChecker::Judge(std::string* content) {
   // read must not turn into a text that drops the lines we did not see.
   if (NSCheckerTool::ReadFileLines(path, Needles(m_bOnlyNamingLines), judging,
                                    NSCheckerTool::kLineBufferSize,
-                                   &m_tsRead) == NSCheckerTool::ReadResult::Failed) {
+                                   &m_read) == NSCheckerTool::ReadResult::Failed) {
     if (content != nullptr) {
       content->clear();
     }

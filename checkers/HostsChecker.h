@@ -1,9 +1,10 @@
 #pragma once
 
+#include "common/FileIO.h"
+
 #include <pugixml.hpp>
 
 #include <cstddef>
-#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
@@ -91,9 +92,9 @@ class HostsChecker {
 
   std::map<std::string, std::string> m_mapHosts;
   std::string m_strHostsContent;
-  // The time the text built from the file must carry (see ReadStamp): set
-  // by each reading of the file.
-  struct timespec m_tsRead {};
+  // What the last reading saw of the file (it also started the file's
+  // watch, see NSCheckerTool::WatchTarget).
+  NSCheckerTool::ReadMark m_read;
   // Whether only the lines that contain an expected domain are shown to
   // CheckError, and the check keeps no text: the same result as showing
   // every line, as long as CheckError is this class's own. CreateInstance

@@ -1,6 +1,7 @@
 #include "checkers/LinuxAssociatedSetupChecker.h"
 
 #include "common/FileIO.h"
+#include "common/Repair.h"
 #include "common/NSCheckerTool.h"
 
 #include <glib.h>
@@ -42,7 +43,7 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlF
   std::string text;
   bool hasExec = false;
   std::string found;
-  if (NSCheckerTool::ReadWholeFile(urlFile, text, &m_tsRead) != NSCheckerTool::ReadResult::Ok ||
+  if (NSCheckerTool::ReadWholeFile(urlFile, text, &m_read) != NSCheckerTool::ReadResult::Ok ||
       !ReadUsable(text, hasExec, found)) {
     // An entry that the desktop does not use is no handler to repair: a
     // line added to it would not make GLib read it.
@@ -199,7 +200,7 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::Repair() {
 }
 
 EmSetupCheckerState LinuxAssociatedSetupChecker::WriteTmpUrlFile(const std::string& tmpPath) {
-  return NSCheckerTool::StageRepairText(tmpPath, m_strUrlFileContent, &m_tsRead)
+  return NSCheckerTool::StageRepairText(tmpPath, m_strUrlFileContent, m_read)
              ? EmSetupOk
              : EmSetupRepairFailed;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "checkers/AssociatedSetupChecker.h"
+#include "common/FileIO.h"
 
-#include <ctime>
 #include <string>
 
 // Checks the Exec line of the client's URL-handler desktop entry and installs
@@ -57,8 +57,8 @@ class LinuxAssociatedSetupChecker : public AssociatedSetupChecker {
   std::string m_strExec;
   std::string m_strCurExec;
   std::string m_strUrlFileContent;
-  // The time the rebuilt entry must carry (see ReadStamp).
-  struct timespec m_tsRead {};
+  // What the reading of the entry saw (it also started the entry's watch).
+  NSCheckerTool::ReadMark m_read;
   // Set when reading the entry was tried and it could not be read, or GLib
   // cannot use it; Check then reports it instead of asking for a repair.
   bool m_bUrlFileUnusable = false;

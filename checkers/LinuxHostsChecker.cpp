@@ -1,6 +1,7 @@
 #include "checkers/LinuxHostsChecker.h"
 
 #include "common/FileIO.h"
+#include "common/Repair.h"
 #include "common/NSCheckerTool.h"
 
 #include <type_traits>
@@ -41,7 +42,7 @@ EmHostsCheckerState LinuxHostsChecker::Repair() {
 }
 
 EmHostsCheckerState LinuxHostsChecker::WriteTmpHostsFile(const std::string& tmpPath) {
-  return NSCheckerTool::StageRepairText(tmpPath, m_strHostsContent, &m_tsRead)
+  return NSCheckerTool::StageRepairText(tmpPath, m_strHostsContent, m_read)
              ? EmHostsOk
              : EmHostsRepairFailed;
 }

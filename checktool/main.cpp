@@ -56,11 +56,16 @@ int main(int argc, char* argv[]) {
   // ending us) ends the run in order: no further prompt, the report written,
   // then the end by that signal.
   NSCheckerTool::CatchStopSignals();
+  // A write past the file size limit (ulimit -f) fails like any failed
+  // write, with EFBIG, instead of killing the run before its report. The
+  // copy as root inherits the limit too, but never gets to meet it: the
+  // staging of the same text fails first.
+  (void)std::signal(SIGXFSZ, SIG_IGN);
   ClientCheckTool tool;
   std::string report;
   {
     // Held from before the desktop entry is read until the report is built,
-    // so that runs never overlap on the files they check and replace.
+    // so that runs of the same user never show two prompts at once.
     NSCheckerTool::RunLock lock(NSCheckerTool::RunLock::DefaultPath(),
                                 NSCheckerTool::RunLock::kDefaultWaitMs);
     if (!tool.LoadCfg(lan, std::string(g_strXml), false)) {

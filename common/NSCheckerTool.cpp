@@ -3,7 +3,6 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 namespace NSCheckerTool {
 
@@ -35,41 +34,9 @@ std::string QuoteForShell(const std::string& path) {
   return quoted;
 }
 
-std::vector<std::string> CopyCommand(const std::string& to, bool targetMissing) {
-  // The programs by their absolute paths: pkexec would look a bare name up
-  // in the caller's PATH, and a "cp" planted there would then run as root.
-  // -T: a target that has become a directory fails the copy instead of
-  // receiving the text as a file inside it.
-  if (targetMissing) {
-    return {"pkexec", "/usr/bin/install", "-m", "0644", "-T", "/dev/stdin", to};
-  }
-  return {"pkexec", "/bin/cp", "-T", "-u", "--no-preserve=mode", "/dev/stdin", to};
-}
-
 std::string CleanPath() {
   const char* path = std::getenv("PATH");
   return AbsolutePath(path != nullptr ? path : "");
-}
-
-std::vector<std::string> PkexecEnvironment() {
-  static const char* const kPassed[] = {
-      "LANG",        "LINGUAS", "LANGUAGE", "LC_COLLATE", "LC_CTYPE", "LC_MESSAGES", "LC_MONETARY",
-      "LC_NUMERIC",  "LC_TIME", "LC_ALL",   "TERM",       "COLORTERM", "DISPLAY",    "XAUTHORITY"};
-  std::vector<std::string> env{"PATH=" + CleanPath()};
-  for (const char* name : kPassed) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) {
-      continue;
-    }
-    const std::string_view text(value);
-    const bool slashAllowed = std::strcmp(name, "XAUTHORITY") == 0;
-    if ((!slashAllowed && text.find('/') != text.npos) || text.find('%') != text.npos ||
-        text.find("..") != text.npos) {
-      continue;
-    }
-    env.push_back(std::string(name) + "=" + value);
-  }
-  return env;
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -25,16 +25,6 @@ int System(const std::string& command, int input);
 // The same, with the command's standard output going to output.
 int ShellOutput(const std::string& command, int output);
 
-// Runs args (args[0], "pkexec", looked for in the cleaned PATH) as the one
-// child of a repair, with the text to copy as its standard input, and
-// returns its wait status (127 when it is nowhere, 126 when it cannot be
-// run). It gets only the cleaned PATH and the locale and terminal variables
-// that pkexec passes on and accepts, starts with the stop signals ignored
-// and a umask of 022. A stop ends it while it asks (it still runs as the
-// user), never once it copies as root, and never when we are root; a
-// prompt ended that way gets the terminal's modes back.
-int RunPrivileged(const std::vector<std::string>& args, int input);
-
 // Has SIGINT, SIGQUIT, SIGTERM and SIGHUP remembered rather than end the
 // program at once, so that a run can stop where it is, write its report and
 // then end by the signal. A signal that was ignored at start stays ignored.
@@ -53,30 +43,12 @@ int StopCount();
 std::string AbsolutePath(const std::string& path);
 // AbsolutePath of our PATH (set or not).
 std::string CleanPath();
-// The environment pkexec is started with, as "NAME=value": PATH=CleanPath()
-// and, of the locale and terminal variables that pkexec passes on, those
-// whose values it accepts (it refuses to run at all for a "/" (but in
-// XAUTHORITY), "%" or ".." in one, or for a SHELL missing from /etc/shells,
-// which the copy does not need and does not get).
-std::vector<std::string> PkexecEnvironment();
-
 // The directory for temporary files, without a trailing separator: "/tmp".
 std::string GetOSTempPath();
 
 // Quotes a path for the shell when it holds anything but plain path
 // characters; a plain path comes back as it stands.
 std::string QuoteForShell(const std::string& path);
-
-// The privileged copy of a repair's text, which the command reads from its
-// standard input, into target:
-// "pkexec /bin/cp -T -u --no-preserve=mode /dev/stdin <target>". Copying
-// into the existing file keeps its owner, mode, ACL, extended attributes,
-// inode and mounts; -u copies only onto a target older than the staged text,
-// so a change made to it meanwhile is kept; a target removed meanwhile is
-// created with mode 0666 less the umask (022 for the command), never with a
-// mode taken from the staged text. A target that did not exist is created by
-// "pkexec /usr/bin/install -m 0644 -T /dev/stdin <target>".
-std::vector<std::string> CopyCommand(const std::string& to, bool targetMissing);
 
 // Paths and directories. Every function that splits a path takes both "/"
 // and "\\" as separators.

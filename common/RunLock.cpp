@@ -4,9 +4,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 namespace NSCheckerTool {
 
@@ -20,36 +23,45 @@ long long NowMs() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Opens the folder to lock, read-only: a directory, never through a link.
-// What the run locks is a folder only root can create, replace or take
-// away, so nothing another user puts anywhere can keep a run from its lock.
+// Opens the lock file: ours, a regular file with no other name, never
+// through a link; -1 for anything else found at path.
 int OpenLockFile(const std::string& path) {
-  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd =
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+                  st.st_nlink != 1)) {
+    ::close(fd);  // nothing written: nothing to lose
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
 
 RunLock::RunLock(const std::string& path, int waitMs) {
-  int fd = OpenLockFile(path);
-  if (fd >= 0) {
-    const long long deadline = NowMs() + waitMs;
-    for (;;) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        m_nFd = fd;
-        break;
-      }
-      // A stop signal ends the wait as well: the run then checks, repairs
-      // nothing and ends.
-      if ((errno != EWOULDBLOCK && errno != EINTR) || NowMs() >= deadline ||
-          InterruptSignal() != 0) {
-        ::close(fd);
-        break;
-      }
-      struct timespec pause {
-        0, 20L * 1000 * 1000
-      };
-      ::nanosleep(&pause, nullptr);
+  const int fd = OpenLockFile(path);
+  if (fd < 0) {
+    m_bActive = false;  // no lock of ours to be had: go on without one
+    return;
+  }
+  const long long deadline = NowMs() + waitMs;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      m_nFd = fd;
+      break;
     }
+    // A stop signal ends the wait as well: the run then checks, repairs
+    // nothing and ends.
+    if ((errno != EWOULDBLOCK && errno != EINTR) || NowMs() >= deadline ||
+        InterruptSignal() != 0) {
+      ::close(fd);
+      break;
+    }
+    struct timespec pause {
+      0, 20L * 1000 * 1000
+    };
+    ::nanosleep(&pause, nullptr);
   }
   s_state = Held() ? State::Held : State::Missed;
 }
@@ -70,6 +82,18 @@ void RunLock::Release() {
 
 RunLock::State RunLock::CurrentState() { return s_state; }
 
-std::string RunLock::DefaultPath() { return "/etc"; }
+std::string RunLock::DefaultPath() {
+  const uid_t uid = ::geteuid();
+  if (uid == 0) {
+    return "/run/checktool.lock";
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &st) == 0 &&
+      S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0) {
+    return std::string(runtime) + "/checktool.lock";
+  }
+  return "/tmp/checktool-" + std::to_string(uid) + ".lock";
+}
 
 }  // namespace NSCheckerTool

@@ -4,15 +4,17 @@
 
 namespace NSCheckerTool {
 
-// An exclusive advisory lock that serialises whole runs of the program, so
-// that no run reads the hosts file or the desktop entry while another one is
-// replacing it. What is locked is a directory (by default /etc, the hosts
-// file's folder), opened read-only and never through a symbolic link: it
-// exists whether the files do or not, and only root can create, replace or
-// take it away, so nothing another user plants in a shared folder can keep
-// a run from its lock. A lock that another process holds is waited for a
-// bounded time (a stop signal ends the wait); a run that misses it still
-// checks, but its repairs fail (see MayRepair).
+// An exclusive advisory lock that serialises the runs of one user, so that
+// they never show two prompts at once. What is locked is a file of the
+// user's own, in a folder only that user may enter where there is one (see
+// DefaultPath): no other user can open it, so no other user's lock or run
+// delays anyone. Runs of different users may overlap; the watch on each
+// file keeps what one of them copies from being lost by another. A lock
+// that another run of the same user holds is waited for a bounded time (a
+// stop signal ends the wait); a run that misses it still checks, but its
+// repairs fail (see MayRepair). A lock file that is not the user's own (a
+// link, a FIFO, another user's file planted in /tmp) is not used: the run
+// goes on without a lock rather than let anyone else hold it up.
 class RunLock {
  public:
   // Process-wide outcome of the last attempt: repairs are refused only after
@@ -23,7 +25,8 @@ class RunLock {
   // answer an authentication prompt, short enough that nobody can hang us.
   static constexpr int kDefaultWaitMs = 60000;
 
-  // Takes the lock at path, waiting at most waitMs.
+  // Takes the lock on the file at path (created 0600 if missing, never
+  // through a link), waiting at most waitMs.
   RunLock(const std::string& path, int waitMs);
   ~RunLock();
   RunLock(const RunLock&) = delete;
@@ -35,7 +38,9 @@ class RunLock {
   void Release();
 
   static State CurrentState();
-  // "/etc".
+  // Root: /run/checktool.lock. A user: checktool.lock in $XDG_RUNTIME_DIR
+  // where that is an absolute path to a folder of the user's that no one
+  // else may enter; else /tmp/checktool-<uid>.lock.
   static std::string DefaultPath();
 
  private:

@@ -1,7 +1,11 @@
 // The runner of the program's commands, and the signals that stop a run.
+#include "common/Runner.h"
+
 #include "common/NSCheckerTool.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -63,18 +67,6 @@ int InterruptOf(int status) {
   return signal == SIGINT || signal == SIGQUIT ? signal : 0;
 }
 
-// One command as it is started: the files tried in turn for the program (as
-// execvp tries the directories of PATH), its argument vector, environment
-// and standard input and output (-1: the program's own).
-struct Command {
-  std::vector<std::string> files;
-  std::vector<std::string> args;
-  std::vector<std::string> env;
-  int input = -1;
-  int output = -1;
-  bool privileged = false;
-};
-
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
   pointers.reserve(strings.size() + 1);
@@ -100,7 +92,8 @@ std::vector<std::string> OwnEnvironment() {
 }
 
 // Puts the terminal's modes back when a prompt we ended had changed them
-// (a text agent turns echo off while it reads a password).
+// (a text agent turns echo off while it reads a password); once only, so
+// that what another program sets on the terminal later stays.
 class TerminalModes {
  public:
   TerminalModes() {
@@ -126,6 +119,7 @@ class TerminalModes {
     (void)::sigprocmask(SIG_BLOCK, &ttou, &kept);
     (void)::tcsetattr(m_nFd, TCSANOW, &m_modes);
     (void)::sigprocmask(SIG_SETMASK, &kept, nullptr);
+    Close();
   }
 
  private:
@@ -139,17 +133,25 @@ class TerminalModes {
   struct termios m_modes {};
 };
 
-// Starts the command in a child and waits for that child alone.
-//
-// A stop signal ends the child at once (SIGKILL: it may ignore any other)
-// while it is ours to end. A privileged command is pkexec, which becomes the
-// copy in place: while it asks, it runs with our identity and kill() ends
-// the prompt; once authorised, it runs as root, kill() is refused, and the
-// copy is left to finish. Run as root, there is no prompt to end, and the
-// copy is never signalled. The privileged child starts with the stop
-// signals ignored, which exec, pkexec and the copy keep, so a Ctrl-C or
-// hang-up that the terminal sends to the whole process group cannot cut
-// the copy short; only we decide when a prompt ends.
+// Stops us as Ctrl-Z would have: SIGTSTP is blocked here and at its default
+// action, so raised and let through it stops the process until a SIGCONT.
+void StopAsCtrlZ() {
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, SIGTSTP);
+  (void)::raise(SIGTSTP);
+  (void)::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  (void)::sigprocmask(SIG_BLOCK, &only, nullptr);
+}
+
+// Signals the privileged child starts with ignored, kept through exec,
+// pkexec and the copy: a Ctrl-C, Ctrl-Z or hang-up that the terminal sends
+// to the whole process group, or a job in the background, never stops or
+// cuts the copy short; only we decide when a prompt ends.
+constexpr int kIgnoredByTheCopy[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGTTIN, SIGTTOU};
+
+}  // namespace
+
 int Run(Command& command) {
   std::vector<char*> args = Pointers(command.args);
   std::vector<char*> env = Pointers(command.env);
@@ -165,9 +167,11 @@ int Run(Command& command) {
   sigemptyset(&byDefault.sa_mask);
   struct sigaction keptChld {};
   const bool chldSet = ::sigaction(SIGCHLD, &byDefault, &keptChld) == 0;
-  // SIGCHLD and the stop signals are taken one by one while the command
-  // runs, so that none is lost, not even one that comes before we wait. An
-  // ignored one stays out: blocked, it would be kept and taken.
+  // SIGCHLD and the stop signals (and Ctrl-Z while a prompt may be open)
+  // are read from a descriptor while the command runs, so that none is
+  // lost, not even one that comes before we wait, and the watch is waited
+  // for in the same call. An ignored one stays out: blocked, it would be
+  // kept and taken.
   sigset_t waitFor;
   sigemptyset(&waitFor);
   sigaddset(&waitFor, SIGCHLD);
@@ -176,21 +180,27 @@ int Run(Command& command) {
       sigaddset(&waitFor, signal);
     }
   }
+  if (command.privileged && !Ignored(SIGTSTP)) {
+    sigaddset(&waitFor, SIGTSTP);
+  }
   sigset_t keptMask;
   (void)::sigprocmask(SIG_BLOCK, &waitFor, &keptMask);
+  const int signals = ::signalfd(-1, &waitFor, SFD_CLOEXEC | SFD_NONBLOCK);
 
   int status = -1;
-  const pid_t child = ::fork();
+  const pid_t child = signals >= 0 ? ::fork() : -1;
   if (child == 0) {
-    for (const int signal : kStopSignals) {
-      if (command.privileged) {
-        (void)std::signal(signal, SIG_IGN);
-      } else if (!Ignored(signal)) {
-        (void)::sigaction(signal, &byDefault, nullptr);  // as system() starts a command
-      }
-    }
     if (command.privileged) {
+      for (const int signal : kIgnoredByTheCopy) {
+        (void)std::signal(signal, SIG_IGN);
+      }
       (void)::umask(022);  // a file the copy creates is 0644, whatever ours was
+    } else {
+      for (const int signal : kStopSignals) {
+        if (!Ignored(signal)) {
+          (void)::sigaction(signal, &byDefault, nullptr);  // as system() starts a command
+        }
+      }
     }
     // dup2() onto itself would leave a close-on-exec flag in place.
     if ((command.input == STDIN_FILENO && ::fcntl(STDIN_FILENO, F_SETFD, 0) != 0) ||
@@ -209,7 +219,9 @@ int Run(Command& command) {
     ::_exit(failure == ENOENT ? 127 : 126);  // what a shell answers
   }
   if (child > 0) {
-    bool ended = false;  // we ended it
+    bool ended = false;    // we ended it
+    bool watched = false;  // the watch asked for its end
+    bool suspend = false;  // Ctrl-Z came
     // Ours no more, left to finish: root's copy (from the start when we are
     // root ourselves, and there is no prompt).
     bool copying = command.privileged && ::geteuid() == 0;
@@ -219,19 +231,44 @@ int Run(Command& command) {
         status = done == child ? status : -1;
         break;
       }
-      if (s_nStopSignal != 0 && !ended && !copying) {
+      if ((s_nStopSignal != 0 || watched || suspend) && !ended && !copying) {
         ended = ::kill(child, SIGKILL) == 0;
         copying = !ended;
       }
-      siginfo_t info{};
-      const int signal = ::sigwaitinfo(&waitFor, &info);
-      if (signal > 0 && signal != SIGCHLD) {
-        RecordStop(signal);
+      if (suspend) {
+        if (ended && terminal) {
+          terminal->Restore();
+        }
+        StopAsCtrlZ();
+        suspend = false;
+      }
+      const bool watching = command.watchFd >= 0 && !ended && !copying && !watched;
+      struct pollfd ready[2] = {{signals, POLLIN, 0}, {command.watchFd, POLLIN, 0}};
+      if (::poll(ready, watching ? 2 : 1, -1) < 0 && errno != EINTR) {
+        if (::waitpid(child, &status, 0) != child) {
+          status = -1;
+        }
+        break;
+      }
+      struct signalfd_siginfo info {};
+      while (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        const int signal = static_cast<int>(info.ssi_signo);
+        if (signal == SIGTSTP) {
+          suspend = true;
+        } else if (signal != SIGCHLD) {
+          RecordStop(signal);
+        }
+      }
+      if (watching && (ready[1].revents & POLLIN) != 0 && command.watchSaysEnd) {
+        watched = command.watchSaysEnd();
       }
     }
     if (ended && terminal) {
       terminal->Restore();
     }
+  }
+  if (signals >= 0) {
+    ::close(signals);  // read-only use: nothing to lose
   }
 
   // The child's SIGCHLD is ours: no handler of the caller's sees it.
@@ -252,6 +289,8 @@ int Run(Command& command) {
   }
   return status;
 }
+
+namespace {
 
 Command Shell(const std::string& line) {
   Command command;
@@ -298,24 +337,6 @@ int ShellOutput(const std::string& command, int output) {
   Command shell = Shell(command);
   shell.output = output;
   return Run(shell);
-}
-
-int RunPrivileged(const std::vector<std::string>& args, int input) {
-  Command command;
-  // An empty or relative element of PATH would have pkexec looked for in
-  // the working directory, where anyone who can write there could plant one.
-  const std::string path = CleanPath();
-  for (std::size_t begin = 0; begin <= path.size();) {
-    std::size_t end = path.find(':', begin);
-    end = end == std::string::npos ? path.size() : end;
-    command.files.push_back(path.substr(begin, end - begin) + "/" + args.at(0));
-    begin = end + 1;
-  }
-  command.args = args;
-  command.env = PkexecEnvironment();
-  command.input = input;
-  command.privileged = true;
-  return Run(command);
 }
 
 }  // namespace NSCheckerTool

@@ -1,8 +1,7 @@
 #!/bin/sh
 # Stand-in for pkexec in tests. It logs its arguments, can be told to refuse,
-# and runs "/bin/cp -T -u --no-preserve=mode /dev/stdin <to>" or
-# "/usr/bin/install -m 0644 -T /dev/stdin <to>" (the text arrives on standard
-# input) only where nothing real can be hit: into the test's own directory
+# and runs "/bin/cp -T -u --no-preserve=mode /dev/stdin <to>" (or -n for a
+# target that was missing; the text arrives on standard input) only where nothing real can be hit: into the test's own directory
 # (FAKE_PKEXEC_ROOT), or onto the system paths when they are private mounts
 # of a sandbox (FAKE_PKEXEC_SANDBOXED). Like the real one, it gets no
 # environment of the caller's to speak of: its settings are in the file
@@ -13,7 +12,7 @@ printf '%s\n' "$*" >>"${FAKE_PKEXEC_LOG:-/dev/null}"
 [ -z "$FAKE_PKEXEC_REFUSE" ] || exit 126
 case "$*" in
   "/bin/cp -T -u --no-preserve=mode /dev/stdin "*) [ $# -eq 6 ] || exit 127; to=$6 ;;
-  "/usr/bin/install -m 0644 -T /dev/stdin "*) [ $# -eq 6 ] || exit 127; to=$6 ;;
+  "/bin/cp -T -n --no-preserve=mode /dev/stdin "*) [ $# -eq 6 ] || exit 127; to=$6 ;;
   *) exit 127 ;;
 esac
 case "$to" in *..*) exit 126 ;; esac

@@ -89,7 +89,7 @@ TEST_F(HostsRepairTest, AMissingFileIsCreatedWithMode0644) {
   EmHostsCheckerState repaired = m_checker->Repair();
   ::umask(oldMask);
   EXPECT_EQ(EmHostsOk, repaired);
-  EXPECT_EQ("/usr/bin/install -m 0644 -T /dev/stdin " + Path("hosts") + "\n", PkexecLog());
+  EXPECT_EQ("/bin/cp -T -n --no-preserve=mode /dev/stdin " + Path("hosts") + "\n", PkexecLog());
   EXPECT_EQ("127.0.0.1            local.tolvane.com\n", ReadFile(Path("hosts")));
   EXPECT_EQ(0644u, ModeOf(Path("hosts")));  // not 0600 from the umask
 }
@@ -149,7 +149,7 @@ TEST_F(HostsRepairTest, TheRepairCorrectsTheFileAsItIsThen) {
        "::1 localhost\n127.0.0.1            local.tolvane.com\n", "/bin/cp -T -u --no-preserve=mode /dev/stdin "},
       {"right by now", [&] { WriteFile(Path("hosts"), kRepaired); }, EmHostsOk, kRepaired, ""},
       {"gone", [&] { ASSERT_EQ(0, ::unlink(Path("hosts").c_str())); }, EmHostsOk,
-       "127.0.0.1            local.tolvane.com\n", "/usr/bin/install -m 0644 -T /dev/stdin "},
+       "127.0.0.1            local.tolvane.com\n", "/bin/cp -T -n --no-preserve=mode /dev/stdin "},
       {"a directory by now",
        [&] {
          ASSERT_EQ(0, ::unlink(Path("hosts").c_str()));

@@ -1,5 +1,6 @@
 #include "common/FileIO.h"
 #include "common/NSCheckerTool.h"
+#include "common/Repair.h"
 #include "common/RunLock.h"
 #include "testsupport/TestSupport.h"
 
@@ -15,7 +16,17 @@
 using namespace testsupport;
 using NSCheckerTool::ReadResult;
 
-class FileIOTest : public TempDirTest {};
+class FileIOTest : public TempDirTest {
+ protected:
+  // Stages text for the file at path as a repair does: built from a reading
+  // of it, which starts its watch.
+  static bool Stage(const std::string& name, const std::string& text, const std::string& path) {
+    std::string was;
+    NSCheckerTool::ReadMark read;
+    return NSCheckerTool::ReadWholeFile(path, was, &read) != ReadResult::Failed &&
+           NSCheckerTool::StageRepairText(name, text, read);
+  }
+};
 
 TEST_F(FileIOTest, ReadWholeFileTellsMissingFromUnreadable) {
   WriteFile(Path("plain"), "127.0.0.1 a\n::1 b");
@@ -87,27 +98,29 @@ TEST_F(FileIOTest, SealedTextCanBeReadButNeverChanged) {
 TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
   InstallFakePkexec();
   WriteFile(Path("target"), "old\n");
+  ASSERT_EQ(0, ::mkdir(Path("dir").c_str(), 0755));
+  const auto stage = [&](const std::string& text) { return Stage("t", text, Path("target")); };
   struct Case {
     const char* what;
     std::function<bool()> spoil;  // what refuses later repairs; true if it staged anyway
   } cases[] = {
       {"the run lock was missed",
        [&] {
-         static NSCheckerTool::RunLock holder(m_strTmpDir, 0);  // held until the child ends
-         static NSCheckerTool::RunLock late(m_strTmpDir, 0);
-         return NSCheckerTool::StageRepairText("t", "new\n");
+         static NSCheckerTool::RunLock holder(Path("lock"), 0);  // held until the child ends
+         static NSCheckerTool::RunLock late(Path("lock"), 0);
+         return stage("new\n");
        }},
       {"a stop signal came",
        [&] {
          NSCheckerTool::CatchStopSignals();
          ::raise(SIGTERM);
-         return NSCheckerTool::StageRepairText("t", "new\n");
+         return stage("new\n");
        }},
       {"the authorisation was refused",
        [&] {
          const std::string settings = ReadFile(Path("bin/settings"));
          RefuseFakePkexec();
-         const bool staged = NSCheckerTool::StageRepairText("t", "new\n");
+         const bool staged = stage("new\n");
          (void)NSCheckerTool::InstallStagedText("t", Path("target"));
          WriteFile(Path("bin/settings"), settings);
          return !staged;
@@ -118,31 +131,38 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
     EXPECT_TRUE(InChild([&] {
       const bool wrong = c.spoil();
       // Whatever happened first, no command runs and nothing changes now.
-      return !wrong && !(NSCheckerTool::StageRepairText("t", "new\n") &&
+      return !wrong && !(stage("new\n") &&
                          NSCheckerTool::InstallStagedText("t", Path("target")));
     }));
   }
   EXPECT_EQ("old\n", ReadFile(Path("target")));
 
-  // A copy that fails for another reason stops nothing later.
+  // A copy that fails for another reason (the target has become a
+  // directory) stops nothing later.
   EXPECT_TRUE(InChild([&] {
-    return NSCheckerTool::StageRepairText("t", "new\n") &&
-           !NSCheckerTool::InstallStagedText("t", Path("no-such-dir/target")) &&
-           NSCheckerTool::MayRepair();
+    NSCheckerTool::ReadMark read;
+    read.watched = NSCheckerTool::WatchTarget(Path("dir"));
+    return read.watched && NSCheckerTool::StageRepairText("t", "new\n", read) &&
+           !NSCheckerTool::InstallStagedText("t", Path("dir")) && NSCheckerTool::MayRepair();
+  }));
+  // Nothing is copied into a file that cannot be watched (its folder is
+  // missing).
+  EXPECT_TRUE(InChild([&] {
+    return Stage("t", "new\n", Path("no-such-dir/target")) &&
+           !NSCheckerTool::InstallStagedText("t", Path("no-such-dir/target"));
   }));
 
   // Only the text staged under the name is installed, and only whole.
-  ASSERT_TRUE(NSCheckerTool::StageRepairText("other", "new\n"));
+  ASSERT_TRUE(Stage("other", "new\n", Path("target")));
   EXPECT_FALSE(NSCheckerTool::InstallStagedText("t", Path("target")));
   EXPECT_TRUE(InChild([&] {
     (void)std::signal(SIGXFSZ, SIG_IGN);  // a file size limit fails the write part way
     const struct rlimit small { 4096, 4096 };
-    return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
-           !NSCheckerTool::StageRepairText("t", std::string(100000, 'x')) &&
+    return ::setrlimit(RLIMIT_FSIZE, &small) == 0 && !stage(std::string(100000, 'x')) &&
            !NSCheckerTool::InstallStagedText("t", Path("target"));
   }));
   EXPECT_EQ("old\n", ReadFile(Path("target")));
   EXPECT_EQ("/bin/cp -T -u --no-preserve=mode /dev/stdin " + Path("target") +
-                "\n/usr/bin/install -m 0644 -T /dev/stdin " + Path("no-such-dir/target") + "\n",
+                "\n/bin/cp -T -u --no-preserve=mode /dev/stdin " + Path("dir") + "\n",
             PkexecLog());  // the refused one, the failed one
 }

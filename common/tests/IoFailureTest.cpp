@@ -4,6 +4,7 @@
 // of its own that fail for one chosen path and pass everything else to the
 // kernel.
 #include "common/FileIO.h"
+#include "common/Repair.h"
 
 #include "testsupport/TestSupport.h"
 
@@ -76,16 +77,18 @@ TEST_F(IoFailureTest, AFailingCloseFailsTheReport) {
 TEST_F(IoFailureTest, TheCopiedFileIsFlushedAndAFailedFlushFailsTheRepair) {
   InstallFakePkexec();
   WriteFile(Path("target"), "old\n");
-  Age(Path("target"));  // the copy replaces only what is older than the text
   s_strCountFsync = Path("target");
-  ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "new\n"));
+  std::string text;
+  NSCheckerTool::ReadMark read;
+  ASSERT_EQ(NSCheckerTool::ReadResult::Ok, NSCheckerTool::ReadWholeFile(Path("target"), text, &read));
+  ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "new\n", read));
   EXPECT_TRUE(NSCheckerTool::InstallStagedText("repair", Path("target")));
   EXPECT_EQ(1, s_nFsyncs);
   EXPECT_EQ("new\n", ReadFile(Path("target")));
 
   s_strFailFsync = Path("target");
-  Age(Path("target"));
-  ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "newer\n"));
+  ASSERT_EQ(NSCheckerTool::ReadResult::Ok, NSCheckerTool::ReadWholeFile(Path("target"), text, &read));
+  ASSERT_TRUE(NSCheckerTool::StageRepairText("repair", "newer\n", read));
   EXPECT_FALSE(NSCheckerTool::InstallStagedText("repair", Path("target")));
   EXPECT_EQ("newer\n", ReadFile(Path("target")));
 }

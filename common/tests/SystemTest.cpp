@@ -1,4 +1,5 @@
 #include "common/NSCheckerTool.h"
+#include "common/Repair.h"
 #include "testsupport/TestSupport.h"
 
 #include <fcntl.h>
@@ -51,8 +52,27 @@ TEST(SystemTest, CopyCommandReadsTheTextFromStandardInput) {
   using Args = std::vector<std::string>;
   EXPECT_EQ((Args{"pkexec", "/bin/cp", "-T", "-u", "--no-preserve=mode", "/dev/stdin", "/etc/hosts"}),
             NSCheckerTool::CopyCommand("/etc/hosts", false));
-  EXPECT_EQ((Args{"pkexec", "/usr/bin/install", "-m", "0644", "-T", "/dev/stdin", "/etc/my hosts"}),
+  EXPECT_EQ((Args{"pkexec", "/bin/cp", "-T", "-n", "--no-preserve=mode", "/dev/stdin", "/etc/my hosts"}),
             NSCheckerTool::CopyCommand("/etc/my hosts", true));
+}
+
+// The staged text is dated just after the file as it was read, so that cp -u
+// replaces that file and nothing written to it later.
+TEST(SystemTest, TheStagedTextIsDatedJustAfterTheFile) {
+  struct Case {
+    struct timespec modified;
+    struct timespec stamp;
+  } cases[] = {
+      {{1700000000, 0}, {1700000000, 1}},
+      {{1700000000, 500}, {1700000000, 501}},
+      {{1700000000, 999999999}, {1700000001, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.modified.tv_nsec);
+    const struct timespec stamp = NSCheckerTool::StampAfter(c.modified);
+    EXPECT_EQ(c.stamp.tv_sec, stamp.tv_sec);
+    EXPECT_EQ(c.stamp.tv_nsec, stamp.tv_nsec);
+  }
 }
 
 // pkexec gets only what it accepts: it refuses to run for a SHELL missing

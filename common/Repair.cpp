@@ -1,0 +1,384 @@
+// A repair: watch the file, stage the corrected text, run the privileged
+// copy, read the file back. See Repair.h for the steps and their promises.
+#include "common/Repair.h"
+
+#include "common/NSCheckerTool.h"
+#include "common/RunLock.h"
+#include "common/Runner.h"
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace NSCheckerTool {
+
+// ---- 1. Watch ----
+
+namespace {
+
+// What counts as a change of the file itself. IN_ATTRIB also comes for
+// what another user can cause without any right to the file (a hard link,
+// its access time): it counts only when the file as stat() shows it
+// differs in what it holds or who may change it (see Differs).
+constexpr std::uint32_t kFileEvents =
+    IN_MODIFY | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB;
+// What counts in its folder, for its name only: another file there, or
+// none, takes the name.
+constexpr std::uint32_t kNameEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
+
+struct Watch {
+  int fileWd = -1;  // the file, when there was one
+  std::vector<std::pair<int, std::string>> names;  // a folder and the name in it
+  bool existed = false;  // what the file was when the watch began
+  struct stat seen {};
+  bool changed = false;
+};
+
+int s_nInotify = -1;
+std::map<std::string, Watch> s_watches;
+
+bool Differs(const std::string& path, const Watch& watch) {
+  struct stat now {};
+  if (::stat(path.c_str(), &now) != 0) {
+    return true;
+  }
+  const struct stat& was = watch.seen;
+  return !watch.existed || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+         now.st_size != was.st_size || now.st_mtim.tv_sec != was.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != was.st_mtim.tv_nsec || now.st_mode != was.st_mode ||
+         now.st_uid != was.st_uid || now.st_gid != was.st_gid;
+}
+
+// One event: name is the file name it carries in a folder (or none).
+void Note(const struct inotify_event& event, std::string_view name) {
+  for (auto& [path, watch] : s_watches) {
+    if ((event.mask & IN_Q_OVERFLOW) != 0) {
+      watch.changed = true;  // events were lost: any of them may have been its
+    } else if (event.wd == watch.fileWd) {
+      watch.changed = watch.changed || (event.mask & (kFileEvents & ~IN_ATTRIB)) != 0 ||
+                      ((event.mask & IN_ATTRIB) != 0 && Differs(path, watch));
+    } else {
+      for (const auto& [folder, own] : watch.names) {
+        watch.changed = watch.changed || (event.wd == folder && own == name);
+      }
+    }
+  }
+}
+
+// Takes every event that has come so far.
+void TakeEvents() {
+  alignas(struct inotify_event) char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(s_nInotify, buffer, sizeof buffer);
+    if (n <= 0) {
+      return;  // none left (EAGAIN), or nothing to read from
+    }
+    for (const char* p = buffer; p < buffer + n;) {
+      struct inotify_event event {};
+      std::memcpy(&event, p, sizeof event);
+      // The name follows the fixed part, padded with NULs.
+      const char* const named = p + sizeof event;
+      Note(event, event.len > 0 ? std::string_view(named, ::strnlen(named, event.len))
+                                : std::string_view());
+      p += sizeof event + event.len;
+    }
+  }
+}
+
+// The folder of path and the name in it.
+std::pair<std::string, std::string> FolderAndName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return {".", path};
+  }
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+bool WatchName(const std::string& path, Watch& watch) {
+  auto [folder, name] = FolderAndName(path);
+  const int wd = ::inotify_add_watch(s_nInotify, folder.c_str(), kNameEvents | IN_ONLYDIR);
+  if (wd < 0 || name.empty()) {
+    return false;
+  }
+  watch.names.emplace_back(wd, std::move(name));
+  return true;
+}
+
+}  // namespace
+
+bool WatchTarget(const std::string& path) {
+  if (s_nInotify < 0) {
+    s_nInotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (s_nInotify < 0) {
+      return false;
+    }
+  }
+  TakeEvents();  // what came so far belongs to the watches as they were
+  Watch watch;
+  bool ok = WatchName(path, watch);
+  // The file the name leads to, and through a link its own name as well.
+  char resolved[PATH_MAX];
+  if (ok && ::realpath(path.c_str(), resolved) != nullptr && path != resolved) {
+    ok = WatchName(resolved, watch);
+  }
+  watch.fileWd = ::inotify_add_watch(s_nInotify, path.c_str(), kFileEvents);
+  if (watch.fileWd >= 0) {
+    watch.existed = ::stat(path.c_str(), &watch.seen) == 0;
+    ok = ok && watch.existed;
+  } else {
+    ok = ok && errno == ENOENT;  // a missing file: its name is watched
+  }
+  if (!ok) {
+    s_watches.erase(path);
+    return false;
+  }
+  s_watches[path] = std::move(watch);
+  return true;
+}
+
+bool TargetChanged(const std::string& path) {
+  const auto found = s_watches.find(path);
+  if (found == s_watches.end()) {
+    return true;
+  }
+  TakeEvents();
+  return found->second.changed;
+}
+
+// ---- 2. Stage ----
+
+namespace {
+
+// The text staged for the next install, the name it was staged under, and
+// whether its target was missing when it was read.
+struct Staged {
+  std::string name;
+  int fd = -1;
+  bool missing = false;
+};
+Staged s_staged;
+
+// Set once a privileged command was refused: the user said no.
+bool s_bRefused = false;
+
+void DropStaged() {
+  if (s_staged.fd >= 0) {
+    ::close(s_staged.fd);  // read-only from here on: nothing to lose
+  }
+  s_staged = Staged();
+}
+
+bool WriteAll(int fd, const std::string& content) {
+  const char* p = content.data();
+  std::size_t left = content.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;  // a full memory, or a file size limit (EFBIG)
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+struct timespec StampAfter(const struct timespec& modified) {
+  struct timespec later = modified;
+  if (++later.tv_nsec == 1000000000L) {
+    later.tv_nsec = 0;
+    ++later.tv_sec;
+  }
+  return later;
+}
+
+int SealedText(const std::string& text, const struct timespec* stamp) {
+  const int fd = ::memfd_create("check_hosts_tmp", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) {
+    return -1;
+  }
+  struct stat st {};
+  const struct timespec times[2] = {{0, UTIME_OMIT},
+                                    stamp != nullptr ? *stamp : timespec{0, UTIME_OMIT}};
+  const bool whole =
+      WriteAll(fd, text) && ::futimens(fd, times) == 0 && ::fstat(fd, &st) == 0 &&
+      static_cast<std::size_t>(st.st_size) == text.size() &&
+      ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0 &&
+      ::lseek(fd, 0, SEEK_SET) == 0;
+  if (!whole) {
+    ::close(fd);  // never handed out: nothing to lose
+    return -1;
+  }
+  return fd;
+}
+
+bool MayRepair() {
+  return RunLock::CurrentState() != RunLock::State::Missed && InterruptSignal() == 0 && !s_bRefused;
+}
+
+bool StageRepairText(const std::string& name, const std::string& content, const ReadMark& read) {
+  DropStaged();
+  if (!MayRepair()) {
+    return false;
+  }
+  const struct timespec stamp = StampAfter(read.modified);
+  const int fd = SealedText(content, read.missing ? nullptr : &stamp);
+  if (fd < 0) {
+    return false;
+  }
+  s_staged = Staged{name, fd, read.missing};
+  return true;
+}
+
+// ---- 3. Run ----
+
+std::vector<std::string> CopyCommand(const std::string& to, bool targetMissing) {
+  // The programs by their absolute paths: pkexec would look a bare name up
+  // in the caller's PATH, and a "cp" planted there would then run as root.
+  // -T: a target that has become a directory fails the copy instead of
+  // receiving the text as a file inside it.
+  return {"pkexec", "/bin/cp", "-T", targetMissing ? "-n" : "-u", "--no-preserve=mode",
+          "/dev/stdin", to};
+}
+
+std::vector<std::string> PkexecEnvironment() {
+  static const char* const kPassed[] = {
+      "LANG",        "LINGUAS", "LANGUAGE", "LC_COLLATE", "LC_CTYPE", "LC_MESSAGES", "LC_MONETARY",
+      "LC_NUMERIC",  "LC_TIME", "LC_ALL",   "TERM",       "COLORTERM", "DISPLAY",    "XAUTHORITY"};
+  std::vector<std::string> env{"PATH=" + CleanPath()};
+  for (const char* name : kPassed) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) {
+      continue;
+    }
+    const std::string_view text(value);
+    const bool slashAllowed = std::strcmp(name, "XAUTHORITY") == 0;
+    if ((!slashAllowed && text.find('/') != text.npos) || text.find('%') != text.npos ||
+        text.find("..") != text.npos) {
+      continue;
+    }
+    env.push_back(std::string(name) + "=" + value);
+  }
+  return env;
+}
+
+namespace {
+
+// pkexec with args, as the one child of a repair, reading input, and ended
+// (while it still asks) as soon as the watch sees target change.
+int RunPrivileged(const std::vector<std::string>& args, int input, const std::string& target) {
+  Command command;
+  // An empty or relative element of PATH would have pkexec looked for in
+  // the working directory, where anyone who can write there could plant one.
+  const std::string path = CleanPath();
+  for (std::size_t begin = 0; begin <= path.size();) {
+    std::size_t end = path.find(':', begin);
+    end = end == std::string::npos ? path.size() : end;
+    command.files.push_back(path.substr(begin, end - begin) + "/" + args.at(0));
+    begin = end + 1;
+  }
+  command.args = args;
+  command.env = PkexecEnvironment();
+  command.input = input;
+  command.privileged = true;
+  command.watchFd = s_nInotify;
+  command.watchSaysEnd = [&target] { return TargetChanged(target); };
+  return Run(command);
+}
+
+// ---- 4. Read back ----
+
+// Whether the two descriptors, read from their starts, hold the same bytes.
+bool SameBytes(int a, int b) {
+  constexpr std::size_t kChunk = std::size_t{64} * 1024;
+  const std::unique_ptr<char[]> buffers(new char[2 * kChunk]);
+  char* const x = buffers.get();
+  char* const y = x + kChunk;
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(a, x, kChunk, at);
+    if (n < 0) {
+      return false;
+    }
+    ssize_t m = 0;
+    while (m < n) {  // the other may hand out less at a time
+      const ssize_t got = ::pread(b, y + m, static_cast<std::size_t>(n - m), at + m);
+      if (got <= 0) {
+        return false;
+      }
+      m += got;
+    }
+    if (n == 0) {
+      char extra = 0;
+      return ::pread(b, &extra, 1, at) == 0;
+    }
+    if (std::memcmp(x, y, static_cast<std::size_t>(n)) != 0) {
+      return false;
+    }
+    at += n;
+  }
+}
+
+// Whether target holds exactly the text of staged, flushed to disk. Linux
+// allows fsync on a descriptor opened for reading only; O_NONBLOCK keeps a
+// FIFO put there from stalling the open.
+bool HoldsText(const std::string& target, int staged) {
+  const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    return false;
+  }
+  struct stat now {};
+  const bool same = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && SameBytes(fd, staged) &&
+                    ::fsync(fd) == 0;
+  ::close(fd);  // read-only: nothing to lose on close
+  return same;
+}
+
+}  // namespace
+
+bool InstallStagedText(const std::string& name, const std::string& target) {
+  const Staged staged = std::exchange(s_staged, Staged());
+  bool done = false;
+  if (staged.fd >= 0 && staged.name == name && MayRepair()) {
+    // Changed since it was read: no prompt; while the prompt is open: the
+    // prompt ends. Either way the change stays, and the file decides.
+    bool changed = TargetChanged(target);
+    int status = -1;
+    if (!changed) {
+      status = RunPrivileged(CopyCommand(target, staged.missing), staged.fd, target);
+      changed = TargetChanged(target);
+    }
+    // pkexec's own statuses for "not authorised" and "dialog dismissed"
+    // (and ours for a pkexec that is not there): asking again would only
+    // show the user a prompt they already said no to.
+    if (status != -1 && WIFEXITED(status) &&
+        (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127)) {
+      s_bRefused = true;
+    }
+    // The report must not say Success for a text that is not there, or not
+    // on disk yet; a change made meanwhile may be the same repair.
+    done = (status == 0 || changed) && s_watches.count(target) != 0 &&
+           HoldsText(target, staged.fd);
+  }
+  s_watches.erase(target);  // what comes now is the copy's own
+  if (staged.fd >= 0) {
+    ::close(staged.fd);  // read-only: nothing to lose
+  }
+  return done;
+}
+
+}  // namespace NSCheckerTool
