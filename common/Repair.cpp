@@ -27,12 +27,15 @@ namespace NSCheckerTool {
 
 namespace {
 
-// What counts as a change of the file itself. IN_ATTRIB also comes for
-// what another user can cause without any right to the file (a hard link,
-// its access time): it counts only when the file as stat() shows it
-// differs in what it holds or who may change it (see Differs).
-constexpr std::uint32_t kFileEvents =
-    IN_MODIFY | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB;
+// What counts as a change of the file itself: written, moved, removed. Two
+// more count only when the file as stat() shows it then differs in what it
+// holds or who may change it (see Differs): IN_ATTRIB, which also comes for
+// what needs no right to the file (a hard link made to it, its access
+// time), and IN_CLOSE_WRITE, which also comes for a file opened for writing
+// and closed unwritten (touch -a), and catches a write through a mapping,
+// which brings no IN_MODIFY.
+constexpr std::uint32_t kChangeEvents = IN_MODIFY | IN_MOVE_SELF | IN_DELETE_SELF;
+constexpr std::uint32_t kFileEvents = kChangeEvents | IN_ATTRIB | IN_CLOSE_WRITE;
 // What counts in its folder, for its name only: another file there, or
 // none, takes the name.
 constexpr std::uint32_t kNameEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
@@ -66,8 +69,8 @@ void Note(const struct inotify_event& event, std::string_view name) {
     if ((event.mask & IN_Q_OVERFLOW) != 0) {
       watch.changed = true;  // events were lost: any of them may have been its
     } else if (event.wd == watch.fileWd) {
-      watch.changed = watch.changed || (event.mask & (kFileEvents & ~IN_ATTRIB)) != 0 ||
-                      ((event.mask & IN_ATTRIB) != 0 && Differs(path, watch));
+      watch.changed = watch.changed || (event.mask & kChangeEvents) != 0 ||
+                      ((event.mask & (IN_ATTRIB | IN_CLOSE_WRITE)) != 0 && Differs(path, watch));
     } else {
       for (const auto& [folder, own] : watch.names) {
         watch.changed = watch.changed || (event.wd == folder && own == name);

@@ -328,7 +328,7 @@ hang_up_under_nohup() {
 # ends the run the same way, without any prompt.
 stopped_while_waiting_for_the_lock() {
   give_hosts "$BROKEN_HOSTS"
-  flock /etc sleep 100 &
+  as_user alice flock "/tmp/checktool-$(id -u alice).lock" sleep 100 &
   holder=$!
   run_tool --as alice --wrap "$(logged_pkexec) $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
@@ -406,17 +406,18 @@ ctrl_c_at_the_password_prompt() {
   grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
 }
 
-# The target removed while the prompt is open, whatever the caller's umask:
+# The target removed after the authorisation, before the copy starts (a
+# stand-in for /bin/cp that removes it first), whatever the caller's umask:
 # the copy creates it root's, 0644, and the resolver reads the entry.
-removed_during_the_prompt() {  # UMASK
+removed_before_the_copy() {  # UMASK
   give_hosts "$BROKEN_HOSTS"
-  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; while [ ! -e /tmp/removed ]; do sleep 0.05; done')
-  run_tool --as alice --wrap "$wrap $(wrapper umask "umask $1")" &
-  runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
-  rm /etc/hosts
-  touch /tmp/removed
-  wait "$runner"
+  cp /bin/cp "$CASE/real-cp"
+  printf '#!/bin/sh\n[ -e /tmp/removed ] || { touch /tmp/removed; rm /etc/hosts; }\nexec %s "$@"\n' \
+    "$CASE/real-cp" >"$CASE/removing-cp"
+  chmod 755 "$CASE/removing-cp"
+  mount --bind "$CASE/removing-cp" /bin/cp
+  run_tool --as alice --wrap "$(wrapper umask "umask $1")"
+  [ -e /tmp/removed ] || fail "the file was not removed"
   expect_run 0 "" repaired correct
   expect_hosts "$GOOD_HOSTS"
   [ "$(stat -c '%U:%G %a' /etc/hosts)" = "root:root 644" ] ||
@@ -424,8 +425,8 @@ removed_during_the_prompt() {  # UMASK
   [ "$(getent hosts "$PRODUCT")" = "127.0.0.1       $PRODUCT" ] ||
     fail "the resolver answers $(getent hosts "$PRODUCT")"
 }
-removed_during_the_prompt_umask_000() { removed_during_the_prompt 000; }
-removed_during_the_prompt_umask_022() { removed_during_the_prompt 022; }
+removed_before_the_copy_umask_000() { removed_before_the_copy 000; }
+removed_before_the_copy_umask_022() { removed_before_the_copy 022; }
 
 # A file dated ahead (written before the clock was set back) is repaired.
 hosts_dated_an_hour_ahead() {
@@ -461,6 +462,147 @@ changed_during_the_prompt() {
 "
   expect_entry "${GOOD_ENTRY}Comment=added
 "
+}
+
+# A change made while the prompt is open (polkit thinks for dave, 6 s) ends
+# the prompt within 2 s and is kept, whatever time it leaves on the file;
+# the row says Defeated. What needs no right to the file (a hard link, a
+# reading, its access time, another file in /etc) ends nothing: Success.
+ENTRY_UNPACKED="[Desktop Entry]
+Type=Application
+Name=Tolvane (packaged)
+Exec=/opt/tolvane/bin/tolvane %u
+"
+OTHER_HOSTS="127.0.0.1 localhost
+10.1.1.1 nas.example
+"
+changed_while_asking() {  # KIND
+  give_hosts "$BROKEN_HOSTS"
+  cells="failed correct" file=/etc/hosts kept=$OTHER_HOSTS
+  printf '%s' "$OTHER_HOSTS" >"$CASE/older"
+  touch -d '-2 days' "$CASE/older"
+  case $1 in
+    append) change='echo "10.9.9.9 added.example" >>/etc/hosts' kept="${BROKEN_HOSTS}10.9.9.9 added.example
+" ;;
+    copied_older) change='cp -p "$CASE/older" /etc/hosts' ;;
+    dated_back) change="touch -d '-1 day' /etc/hosts" kept=$BROKEN_HOSTS ;;
+    renamed_over) change='cp "$CASE/older" /etc/hosts.new && mv /etc/hosts.new /etc/hosts' ;;
+    created) rm /etc/hosts; change='cp "$CASE/older" /etc/hosts' ;;
+    unpacked_entry)
+      give_hosts "$GOOD_HOSTS"
+      give_entry "$BROKEN_ENTRY"
+      mkdir -p "$CASE/pkg${ENTRY%/*}"
+      printf '%s' "$ENTRY_UNPACKED" >"$CASE/pkg$ENTRY"
+      touch -d '2020-01-01' "$CASE/pkg$ENTRY"
+      tar -C "$CASE/pkg" -cf "$CASE/pkg.tar" "${ENTRY#/}"
+      change='tar -C / -xf "$CASE/pkg.tar"'
+      cells="correct failed" file=$ENTRY kept=$ENTRY_UNPACKED
+      ;;
+    whole_seconds)  # ext2 with 128-byte inodes keeps whole seconds
+      head -c 4M /dev/zero >"$CASE/fs.img"
+      mkfs.ext2 -q -I 128 "$CASE/fs.img"
+      mkdir "$CASE/mnt"
+      mount -o loop "$CASE/fs.img" "$CASE/mnt"
+      printf '%s' "$BROKEN_HOSTS" >"$CASE/mnt/hosts"
+      mount --bind "$CASE/mnt/hosts" /etc/hosts
+      change='echo "10.9.9.9 added.example" >>/etc/hosts' kept="${BROKEN_HOSTS}10.9.9.9 added.example
+"
+      ;;
+    nothing_of_its_own)
+      change='ln /etc/hosts /etc/hosts.hard; cat /etc/hosts >/dev/null; touch -a /etc/hosts; touch /etc/other'
+      cells="repaired correct" kept=$GOOD_HOSTS
+      ;;
+  esac
+  run_tool --as dave --wrap "$(logged_pkexec)" &
+  runner=$!
+  wait_until 'pgrep -x pkexec >/dev/null'
+  start=$(ms)
+  eval "$change"
+  wait "$runner"
+  took=$(($(ms) - start))
+  # shellcheck disable=SC2086
+  expect_run 0 "" $cells
+  same "$file" "$kept" "$file"
+  case $cells in
+    failed*|*failed) [ "$took" -le 2000 ] || fail "the run ended ${took} ms after the change" ;;
+  esac
+}
+for kind in append copied_older dated_back renamed_over created unpacked_entry whole_seconds \
+  nothing_of_its_own; do
+  eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
+done
+
+# Ctrl-Z typed on the terminal, to an interactive shell with job control (on
+# a pseudo-terminal made by script). At a prompt (a stand-in that turns echo
+# off and reads the terminal, ignoring the signals as the copy does): the
+# prompt ends before the job stops, none is left reading the terminal; after
+# fg the run ends with the hosts row Defeated and echo on. During a copy as
+# root (a stand-in for /bin/cp that waits before it copies): the copy goes
+# on while the job is stopped, and the file is whole.
+ctrl_z() {  # prompt|copy
+  give_hosts "$BROKEN_HOSTS"
+  user=alice
+  wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; exec env CHECKTOOL_STAND_IN=1 sleep 60')
+  if [ "$1" = copy ]; then
+    user=root wrap=
+    cp /bin/cp "$CASE/real-cp"
+    printf '#!/bin/sh\ntouch /tmp/asking\nwhile [ ! -e /tmp/go ]; do sleep 0.05; done\nexec %s "$@"\n' \
+      "$CASE/real-cp" >"$CASE/slow-cp"
+    chmod 755 "$CASE/slow-cp"
+    mount --bind "$CASE/slow-cp" /bin/cp
+  fi
+  program=$(readlink -f "$CHECKTOOL_BIN")
+  printf '%s' "$GOOD_HOSTS" >"$CASE/good"
+  (
+    # One job: the status is written once the program has ended, after fg.
+    printf '%s\n' "sh -c '$wrap $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status'"
+    wait_until '[ -e /tmp/asking ]'
+    printf '\032'
+    wait_until 'grep -q "^State:.*T" /proc/$(pgrep -f -x "$program --path /tmp/report.html --lang en")/status 2>/dev/null'
+    if [ "$1" = copy ]; then
+      touch /tmp/go
+      wait_until 'cmp -s /etc/hosts "$CASE/good"' || echo "the copy did not finish while the job was stopped" >/tmp/failure
+    elif grep -l -s -a CHECKTOOL_STAND_IN /proc/[0-9]*/environ >/dev/null; then
+      echo "a prompt is left behind the shell's back" >/tmp/failure
+    fi
+    printf 'fg\n'
+    wait_until '[ -s /tmp/status ]'
+    printf 'exit\n'
+  ) | as_user "$user" env -i PATH="$PATH" HOME=/nonexistent TERM=xterm CASE="$CASE" \
+    script -qfec "bash --norc --noprofile -i" /tmp/typescript >/dev/null
+  [ ! -e /tmp/failure ] || fail "$(cat /tmp/failure)"
+  cp /tmp/status "$CASE/status"
+  cp /tmp/report.html "$CASE/report.html"
+  : >"$CASE/stdout"
+  cp /tmp/typescript "$CASE/typescript"
+  if [ "$1" = copy ]; then
+    expect_run 0 "" repaired correct
+  else
+    expect_run 0 "" failed correct
+    grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
+  fi
+}
+ctrl_z_at_the_prompt() { ctrl_z prompt; }
+ctrl_z_during_the_copy() { ctrl_z copy; }
+
+# A file size limit (ulimit -f, in 512-byte blocks) below the corrected
+# hosts file: its staging fails, so the copy as root, which would inherit
+# the limit, never starts and never cuts the file short; the desktop entry
+# is still checked and repaired, and the report written. Below the report's
+# size: "Can't write".
+file_size_limit() {
+  filler="# $(head -c 6000 /dev/zero | tr '\0' x)"
+  give_hosts "$BROKEN_HOSTS$filler
+"
+  give_entry "$BROKEN_ENTRY"
+  run_tool --wrap "$(wrapper limit 'ulimit -f 8')"
+  expect_run 0 "" failed repaired
+  expect_hosts "$BROKEN_HOSTS$filler
+"
+  expect_entry "$GOOD_ENTRY"
+  run_tool --wrap "$(wrapper limit 'ulimit -f 1')"
+  expect_run 255 "Can't write /tmp/report.html
+" "" ""
 }
 
 # A report path that would wait: a FIFO without a reader fails at once; one
@@ -542,11 +684,13 @@ report_in_a_missing_directory() {
 
 # run_with_sigchld_ignored [run_tool options]: runs the program with SIGCHLD
 # ignored, as a parent that ignores it leaves it (dash's `trap "" CHLD` does
-# not survive exec, hence the launch helper). The run lock is held at first,
+# not survive exec, hence the launch helper). The user's run lock is held at first,
 # so that the program waits at its start, where its signal dispositions are
 # read and kept in $CASE/sigign.
 run_with_sigchld_ignored() {
-  flock /etc sh -c \
+  lock=/run/checktool.lock
+  [ "${1:-}" != --as ] || lock=/tmp/checktool-$(id -u "$2").lock
+  as_user "${2:-root}" flock "$lock" sh -c \
     'touch /tmp/lock-held; while [ ! -e /tmp/lock-release ]; do sleep 0.05; done' &
   holder=$!
   wait_until '[ -e /tmp/lock-held ]'
@@ -595,9 +739,14 @@ cases() {
     stopped_while_waiting_for_the_lock stopped_while_polkit_thinks_with_hidepid \
     stopped_with_a_background_job_in_the_wrapper sigterm_to_the_group_during_the_copy \
     ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
-    password_typed_on_a_terminal ctrl_c_at_the_password_prompt removed_during_the_prompt_umask_000 \
-    removed_during_the_prompt_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
-    report_into_a_fifo report_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars; do
+    password_typed_on_a_terminal ctrl_c_at_the_password_prompt removed_before_the_copy_umask_000 \
+    removed_before_the_copy_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
+    report_into_a_fifo report_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars \
+    ctrl_z_at_the_prompt ctrl_z_during_the_copy file_size_limit; do
     run_case "$name" "$name"
+  done
+  for kind in append copied_older dated_back renamed_over created unpacked_entry whole_seconds \
+    nothing_of_its_own; do
+    run_case "changed_while_asking_$kind" "changed_while_asking_$kind"
   done
 }
