@@ -4,12 +4,18 @@
 #include "common/Repair.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 namespace NSCheckerTool {
 
@@ -69,33 +75,166 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
 
 namespace {
 
-// The rule of fs.protected_symlinks for the link at path: not followed in a
-// sticky, world-writable directory unless it is ours or the directory
-// owner's.
-bool LinkMayBeFollowed(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  struct stat link {};
-  struct stat parent {};
-  if (::lstat(path.c_str(), &link) != 0 || ::stat(dir.c_str(), &parent) != 0) {
-    return false;
+// A descriptor closed when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : m_fd(fd) {}
+  ~Fd() { Reset(-1); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int Get() const { return m_fd; }
+  void Reset(int fd) {
+    if (m_fd >= 0) {
+      ::close(m_fd);  // a folder or a file looked at, never written
+    }
+    m_fd = fd;
   }
-  const bool shared = (parent.st_mode & S_ISVTX) != 0 && (parent.st_mode & S_IWOTH) != 0;
-  return !shared || link.st_uid == ::geteuid() || link.st_uid == parent.st_uid;
+  int Release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+
+ private:
+  int m_fd;
+};
+
+// The kernel follows at most this many links in one path.
+constexpr int kMaxLinks = 40;
+
+// The rule of fs.protected_symlinks: a link in a sticky, world-writable
+// folder is followed only when it is ours or the folder owner's.
+bool MayFollow(const struct stat& link, const struct stat& folder) {
+  const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
+}
+
+// The rule of fs.protected_regular and fs.protected_fifos at their highest
+// level: an existing file or FIFO in a sticky folder that others may write
+// to (world or group) is opened only when it is ours or the folder owner's.
+bool MayOpenExisting(const struct stat& file, const struct stat& folder) {
+  const bool shared =
+      (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & (S_IWOTH | S_IWGRP)) != 0;
+  return !(S_ISREG(file.st_mode) || S_ISFIFO(file.st_mode)) || !shared ||
+         file.st_uid == ::geteuid() || file.st_uid == folder.st_uid;
+}
+
+// Puts the parts of text on top of rest, the first part last. A text that
+// ends with a slash names a folder: "." stands for it.
+void PushParts(const std::string& text, std::vector<std::string>& rest) {
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t slash = std::min(text.find('/', at), text.size());
+    if (slash > at) {
+      parts.push_back(text.substr(at, slash - at));
+    }
+    at = slash + 1;
+  }
+  if (!text.empty() && text.back() == '/') {
+    parts.emplace_back(".");
+  }
+  rest.insert(rest.end(), parts.rbegin(), parts.rend());
+}
+
+// fd, emptied when it is a regular file; -1 (and fd closed) when that fails.
+int Emptied(int fd) {
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0))) {
+    ::close(fd);  // nothing written to it
+    return -1;
+  }
+  return fd;
+}
+
+bool OnProc(int folder) {
+  struct statfs fs {};
+  return ::fstatfs(folder, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// Opens path for the report, walking it part by part from what was opened
+// before, never by a name looked at earlier: each link on the way is
+// followed only as MayFollow allows, a file that exists only as
+// MayOpenExisting allows, whatever the system's own settings. A link in
+// /proc (a descriptor of ours, /proc/self) is left to the kernel, which
+// goes to what it stands for rather than to its text. -1 when refused or
+// when the file cannot be opened at once.
+int OpenReportFile(const std::string& path) {
+  // O_NONBLOCK: a FIFO without a reader fails the open at once instead of
+  // waiting for one, and a pipe or terminal is waited for in WriteReport,
+  // where a stop can end the wait.
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  std::vector<std::string> rest;  // what is still to walk, the next part last
+  PushParts(path, rest);
+  Fd folder(path.empty() ? -1
+                         : ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (int links = 0; folder.Get() >= 0 && !rest.empty();) {
+    const std::string name = std::move(rest.back());
+    rest.pop_back();
+    const bool last = rest.empty();
+    if (name == "." || name == "..") {  // the kernel's own: ".." of "/" is "/"
+      folder.Reset(last ? -1 : ::openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      continue;
+    }
+    if (!last) {
+      const int next = ::openat(folder.Get(), name.c_str(),
+                                O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC);
+      if (next >= 0 || errno != ENOTDIR) {
+        folder.Reset(next);
+        continue;
+      }
+    }
+    const Fd node(::openat(folder.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (node.Get() < 0) {  // only a missing last part is made, and only anew
+      return last && errno == ENOENT
+                 ? ::openat(folder.Get(), name.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW, 0666)
+                 : -1;
+    }
+    struct stat seen {};
+    struct stat in {};
+    if (::fstat(node.Get(), &seen) != 0 || ::fstat(folder.Get(), &in) != 0) {
+      return -1;
+    }
+    if (S_ISLNK(seen.st_mode)) {
+      if (++links > kMaxLinks || !MayFollow(seen, in)) {
+        return -1;
+      }
+      if (OnProc(folder.Get())) {
+        if (last) {
+          return Emptied(::openat(folder.Get(), name.c_str(), flags));
+        }
+        folder.Reset(::openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        continue;
+      }
+      std::array<char, PATH_MAX> target{};
+      const ssize_t n = ::readlinkat(node.Get(), "", target.data(), target.size());
+      if (n <= 0 || static_cast<std::size_t>(n) == target.size()) {
+        return -1;
+      }
+      PushParts(std::string(target.data(), static_cast<std::size_t>(n)), rest);
+      if (target[0] == '/') {
+        folder.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      }
+      continue;
+    }
+    if (!last || !MayOpenExisting(seen, in)) {
+      return -1;
+    }
+    // The very file looked at, or nothing; emptied only once allowed.
+    Fd file(::openat(folder.Get(), name.c_str(), flags | O_NOFOLLOW));
+    struct stat now {};
+    if (file.Get() < 0 || ::fstat(file.Get(), &now) != 0 || now.st_dev != seen.st_dev ||
+        now.st_ino != seen.st_ino) {
+      return -1;
+    }
+    return Emptied(file.Release());
+  }
+  return -1;
 }
 
 }  // namespace
 
 bool WriteReport(const std::string& path, const std::string& text) {
-  // O_NONBLOCK: a FIFO without a reader fails the open at once instead of
-  // waiting for one, and a pipe or terminal is waited for below, where a
-  // stop can end the wait.
-  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  int fd = ::open(path.c_str(), flags | O_NOFOLLOW, 0666);
-  if (fd < 0 && errno == ELOOP && LinkMayBeFollowed(path)) {
-    fd = ::open(path.c_str(), flags, 0666);
-  }
+  const int fd = OpenReportFile(path);
   if (fd < 0) {
     return false;
   }

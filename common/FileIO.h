@@ -40,11 +40,15 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
 // Writes the report: creates or truncates path (mode 0666 less the umask)
 // and writes text; true only when every byte was written and the file
 // closed cleanly. A path that cannot be opened at
-// once (a FIFO without a reader) fails at once, a stop signal that comes
-// while it waits (a pipe nobody reads) fails it, and a symbolic link in a
-// sticky, world-writable directory is followed only when it belongs to us
-// or to the directory's owner (the rule of fs.protected_symlinks, whatever
-// the system sets).
+// once (a FIFO without a reader) fails at once, and a stop signal that comes
+// while it waits (a pipe nobody reads) fails it. The path is walked as the
+// kernel walks it with every protection on, whatever the system sets: a
+// symbolic link anywhere on it, in a sticky, world-writable directory, is
+// followed only when it belongs to us or to the directory's owner
+// (fs.protected_symlinks), and a file or FIFO that already exists in a
+// sticky directory that others may write to is opened only when it is ours
+// or the directory owner's (fs.protected_regular and fs.protected_fifos at
+// 2); any other is a report that cannot be written.
 bool WriteReport(const std::string& path, const std::string& text);
 
 }  // namespace NSCheckerTool

@@ -62,6 +62,45 @@ TEST_F(FileIOTest, ReadWholeFileRefusesAFileWithoutReadPermission) {
   EXPECT_EQ(ReadResult::Failed, NSCheckerTool::ReadWholeFile(Path("secret"), bytes));
 }
 
+// The report path is walked as the kernel walks it: ".." after a link is
+// the parent of where the link led, at most 40 links are followed, and a
+// descriptor named in /proc is what it stands for (here a pipe), not the
+// text of its link.
+TEST_F(FileIOTest, TheReportPathIsWalkedAsTheKernelWalksIt) {
+  ASSERT_EQ(0, ::mkdir(Path("a").c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir(Path("a/b").c_str(), 0755));
+  ASSERT_EQ(0, ::symlink("a/b", Path("to-b").c_str()));
+  std::string hop = "r.html";
+  for (int i = 1; i <= 41; ++i) {
+    ASSERT_EQ(0, ::symlink(hop.c_str(), Path("hop" + std::to_string(i)).c_str()));
+    hop = "hop" + std::to_string(i);
+  }
+  int pipe[2];
+  ASSERT_EQ(0, ::pipe2(pipe, O_CLOEXEC));
+  struct Case {
+    std::string path;
+    bool written;
+    std::string lands;
+  } cases[] = {
+      {Path("to-b/../up.html"), true, Path("a/up.html")},
+      {Path("hop40"), true, Path("r.html")},
+      {Path("hop41"), false, ""},
+      {"/proc/self/fd/" + std::to_string(pipe[1]), true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(c.written, NSCheckerTool::WriteReport(c.path, "<table>\n"));
+    if (!c.lands.empty()) {
+      EXPECT_EQ("<table>\n", ReadFile(c.lands));
+    }
+  }
+  ::close(pipe[1]);
+  char got[16] = {};
+  EXPECT_EQ(8, ::read(pipe[0], got, sizeof got - 1));
+  EXPECT_STREQ("<table>\n", got);
+  ::close(pipe[0]);
+}
+
 // Once sealed, the staged text can be changed by nobody: not through the
 // descriptor, not through a new opening of it by /proc.
 TEST_F(FileIOTest, SealedTextCanBeReadButNeverChanged) {

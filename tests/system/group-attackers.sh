@@ -116,32 +116,62 @@ for kind in link directory fifo file; do
   done
 done
 
-# A report path through mallory's link in the sticky /tmp is not followed
-# by root's run, whatever fs.protected_symlinks says; root's own link is.
-report_through_a_link() {  # OWNER-OF-THE-LINK
+# The report path is walked with every protection on, whatever the system
+# sets: root's run follows no link of mallory's in the sticky /tmp, wherever
+# on the path (a link to a folder, one hop of a chain), and writes into no
+# file or FIFO of hers there; root's own link is followed, and so is a link
+# in a folder that is not sticky.
+report_through_a_link() {  # KIND
   printf 'root only\n' >/etc/victim
   chmod 600 /etc/victim
-  as_user mallory ln -s /etc/nowhere /tmp/dangling.html
-  if [ "$1" = mallory ]; then
-    as_user mallory ln -s /etc/victim /tmp/report.html
-  else
-    ln -s "$CASE/mine.html" /tmp/report.html
-  fi
-  run_tool --report /tmp/report.html
+  report=/tmp/report.html
+  case $1 in
+    of_mallory) as_user mallory ln -s /etc/victim /tmp/report.html ;;
+    of_the_caller) ln -s "$CASE/mine.html" /tmp/report.html ;;
+    of_mallory_to_a_folder)
+      as_user mallory sh -c 'mkdir /tmp/hers && ln -s /etc/victim /tmp/hers/report.html &&
+        ln -s /tmp/hers /tmp/m2'
+      report=/tmp/m2/report.html
+      ;;
+    to_etc) as_user mallory ln -s /etc /tmp/mdir && report=/tmp/mdir/r.html ;;
+    chain) ln -s /tmp/hop /tmp/report.html && as_user mallory ln -s /etc/victim /tmp/hop ;;
+    in_a_plain_folder)
+      mkdir -m 777 "$CASE/dir"
+      ln -s ../mine.html "$CASE/dir/report.html" && chown -h mallory "$CASE/dir/report.html"
+      report=$CASE/dir/report.html
+      ;;
+    file) as_user mallory sh -c 'echo hers >/tmp/report.html && chmod 666 /tmp/report.html' ;;
+    fifo)
+      as_user mallory mkfifo -m 666 /tmp/report.html
+      as_user mallory sh -c 'exec cat <>/tmp/report.html' >"$CASE/read" &
+      wait_until 'reader=$(pgrep -u mallory -x cat) &&
+        [ "$(readlink "/proc/$reader/fd/0")" = /tmp/report.html ]' || fail "no reader"
+      ;;
+  esac
+  ls -l --time-style=+%s.%N /tmp >"$CASE/tmp.before"
+  run_tool --report "$report"
   rm -f "$CASE/report.html"
   [ "$(cat /etc/victim)" = "root only" ] || fail "the victim changed"
-  if [ "$1" = mallory ]; then
-    expect_run 255 "Can't write /tmp/report.html
+  [ ! -e /etc/r.html ] || fail "/etc/r.html was made"
+  case $1 in
+    of_the_caller | in_a_plain_folder)
+      cp "$CASE/mine.html" "$CASE/report.html"
+      expect_run 0 "" correct correct
+      ;;
+    *)
+      expect_run 255 "Can't write $report
 " "" ""
-  else
-    cp "$CASE/mine.html" "$CASE/report.html"
-    expect_run 0 "" correct correct
-  fi
+      [ -z "${reader:-}" ] || kill "$reader"
+      wait
+      [ ! -s "$CASE/read" ] || fail "mallory's FIFO got the report"
+      ls -l --time-style=+%s.%N /tmp >"$CASE/tmp.after"
+      same_files "/tmp" "$CASE/tmp.before" "$CASE/tmp.after"
+      ;;
+  esac
+  as_user mallory ln -s /etc/nowhere /tmp/dangling.html
   run_tool --report /tmp/dangling.html
   [ ! -e /etc/nowhere ] || fail "a file was made through the dangling link"
 }
-report_through_a_link_of_mallory() { report_through_a_link mallory; }
-report_through_a_link_of_the_caller() { report_through_a_link root; }
 
 # Nothing another user holds delays anyone's run: mallory's lock on /etc
 # (where runs once locked), and dave's own run left at its prompt. Root's
@@ -186,9 +216,14 @@ cases() {
   done
   for name in link_swapped_in_during_the_prompt fifo_swapped_in_during_the_prompt \
     setuid_text_during_the_prompt staged_text_changed_during_the_prompt \
-    umask_077_run_by_root umask_077_run_by_alice lock_held_by_someone_else \
-    report_through_a_link_of_mallory report_through_a_link_of_the_caller; do
+    umask_077_run_by_root umask_077_run_by_alice lock_held_by_someone_else; do
     run_case "$name" "$name"
+  done
+  for kind in of_mallory of_the_caller of_mallory_to_a_folder to_etc chain in_a_plain_folder; do
+    run_case "report_through_a_link_$kind" "report_through_a_link $kind"
+  done
+  for kind in file fifo; do
+    run_case "report_into_a_${kind}_of_mallory" "report_through_a_link $kind"
   done
   for kind in link directory fifo file; do
     for who in root alice; do
