@@ -183,6 +183,39 @@ TEST_F(HostsCheckTest, LongFieldsEndWhereTheResolverEndsThem) {
   }
 }
 
+// Lines longer than the read buffer as the resolver reads them, at every
+// alignment of the skim: a tab before the name still separates it; a last
+// line without a newline is judged; a name that only starts with the domain
+// is another name.
+TEST_F(HostsCheckTest, LongLinesAreJudgedAsTheResolverReadsThem) {
+  const std::string c = kCanonical;
+  for (std::size_t shift = 0; shift < 9; ++shift) {
+    SCOPED_TRACE(shift);
+    const std::string blanks(140000 + shift, ' ');
+    const std::string field(140000 + shift, 'x');
+    struct Case {
+      std::string file;
+      EmHostsCheckerState code;
+      std::string content;
+    } cases[] = {
+        {"10.0.0.1" + blanks + "\tlocal.tolvane.com\n", EmHostsNeedRepair, c + "\n"},
+        {"::1 localhost\n10.0.0.1" + blanks + "local.tolvane.com", EmHostsNeedRepair,
+         "::1 localhost\n" + c + "\n"},
+        {c + "\n10.0.0.1 local.tolvane.com" + field + "\n", EmHostsOk, ""},
+    };
+    for (const Case& k : cases) {
+      WriteFile(Path("hosts"), k.file);
+      TestableHostsChecker program(Path("hosts"), true);
+      ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
+      EXPECT_EQ(k.code, program.Check());
+      if (k.code == EmHostsNeedRepair) {
+        EXPECT_EQ(k.code, program.Rebuild());
+        EXPECT_TRUE(k.content == program.Content()) << "the corrected text differs";
+      }
+    }
+  }
+}
+
 TEST_F(HostsCheckTest, MissingEntriesAreAppendedInByteOrder) {
   const char* xml =
       R"(<hosts><a domain="b.example" ip="10.0.0.2"/><b domain="B.example" ip="10.0.0.3"/>)"

@@ -94,11 +94,61 @@ TEST_F(FileIOTest, TheReportPathIsWalkedAsTheKernelWalksIt) {
       EXPECT_EQ("<table>\n", ReadFile(c.lands));
     }
   }
+  // In a sticky folder that others may write to (as root: one of nobody's):
+  // a link of the folder owner's is followed, one of a third user's is not.
+  if (RunningAsRoot()) {
+    ASSERT_EQ(0, ::mkdir(Path("sticky").c_str(), 0700));
+    ASSERT_EQ(0, ::chown(Path("sticky").c_str(), 65534, 65534));
+    ASSERT_EQ(0, ::chmod(Path("sticky").c_str(), 01777));
+    for (const uid_t owner : {65534u, 65533u}) {
+      SCOPED_TRACE(owner);
+      const std::string link = Path("sticky/link" + std::to_string(owner));
+      ASSERT_EQ(0, ::symlink(Path("owned.html").c_str(), link.c_str()));
+      ASSERT_EQ(0, ::lchown(link.c_str(), owner, owner));
+      EXPECT_EQ(owner == 65534u, NSCheckerTool::WriteReport(link, "<table>\n"));
+    }
+  }
   ::close(pipe[1]);
   char got[16] = {};
   EXPECT_EQ(8, ::read(pipe[0], got, sizeof got - 1));
   EXPECT_STREQ("<table>\n", got);
   ::close(pipe[0]);
+}
+
+// A file changed since it was read is not copied into; the row is what it
+// then holds: exactly the repaired text (the same repair, made by someone
+// else), or not. A FIFO put in its place does not hold the reading back.
+TEST_F(FileIOTest, AChangedFileIsKeptAndReadBack) {
+  InstallFakePkexec();
+  const std::string text = "127.0.0.1 localhost\n127.0.0.1            local.tolvane.com\n";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> change;
+    bool done;
+  } cases[] = {
+      {"the same repair", [&](const std::string& p) { WriteFile(p, text); }, true},
+      {"the repair and more",
+       [&](const std::string& p) { WriteFile(p, text + "10.0.0.1 local.tolvane.com\n"); }, false},
+      {"the start of the repair", [&](const std::string& p) { WriteFile(p, text.substr(0, 20)); },
+       false},
+      {"emptied", [&](const std::string& p) { WriteFile(p, ""); }, false},
+      {"a FIFO",
+       [&](const std::string& p) {
+         ASSERT_EQ(0, ::unlink(p.c_str()));
+         ASSERT_EQ(0, ::mkfifo(p.c_str(), 0644));
+       },
+       false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = Path("target" + std::to_string(n++));
+    WriteFile(target, "old\n");
+    ASSERT_TRUE(Stage("t", text, target));
+    c.change(target);
+    EXPECT_EQ(c.done, NSCheckerTool::InstallStagedText("t", target));
+  }
+  EXPECT_EQ("", PkexecLog());  // no prompt for a file changed since it was read
 }
 
 // Once sealed, the staged text can be changed by nobody: not through the

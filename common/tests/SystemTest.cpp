@@ -28,6 +28,17 @@ TEST(SystemTest, ReturnsTheRawStatusOfTheShell) {
   }
 }
 
+// The command's SIGCHLD is the runner's: a handler of the caller's never
+// sees it.
+TEST(SystemTest, TheCallersSigchldHandlerDoesNotSeeTheCommand) {
+  EXPECT_TRUE(testsupport::InChild([] {
+    static volatile std::sig_atomic_t seen = 0;
+    (void)std::signal(SIGCHLD, [](int) { seen = seen + 1; });
+    const int status = NSCheckerTool::System("exit 0");
+    return status == 0 && seen == 0;
+  }));
+}
+
 TEST(SystemTest, SeesTheRealStatusWhenSigchldIsIgnored) {
   void (*before)(int) = std::signal(SIGCHLD, SIG_IGN);
   int status = NSCheckerTool::System("exit 1");
@@ -82,6 +93,7 @@ TEST(SystemTest, PkexecGetsAnEnvironmentItAccepts) {
     ::clearenv();
     for (const char* entry :
          {"PATH=:/usr/bin:bin", "SHELL=/usr/local/bin/zsh", "LANG=../x", "LC_ALL=%s",
+          "LANGUAGE=en_US..UTF-8",
           "LC_TIME=en_GB.UTF-8", "LC_CTYPE=/usr/lib/locale/x", "TERM=xterm-256color", "DISPLAY=:0",
           "XAUTHORITY=/run/user/1000/xauth", "HOME=/home/a", "LD_PRELOAD=/tmp/x.so"}) {
       ::putenv(const_cast<char*>(entry));

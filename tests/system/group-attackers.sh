@@ -196,7 +196,7 @@ lock_held_by_someone_else() {
   for who in alice root; do
     [ "$who" = alice ] || give_hosts "$BROKEN_HOSTS"
     start=$(ms)
-    run_tool --as "$who"
+    run_tool --as "$who" --report "/tmp/report-$who.html"
     took=$(($(ms) - start))
     expect_run 0 "" repaired correct
     expect_hosts "$GOOD_HOSTS"

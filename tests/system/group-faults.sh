@@ -214,6 +214,7 @@ stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid [SECOND-SIGNAL]
   run_tool --as alice --wrap "$wrap $SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
   wait_until '[ -e /tmp/pkexec-started ]'
+  start=$(ms)
   if [ "$3" = group ]; then
     kill "-$1" "-$(cat /tmp/pid)"
   else
@@ -221,6 +222,8 @@ stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid [SECOND-SIGNAL]
   fi
   [ -z "${4:-}" ] || kill "-$4" "$(cat /tmp/pid)" 2>/dev/null
   wait "$runner"
+  took=$(($(ms) - start))
+  [ "$took" -le 2000 ] || fail "the program ended ${took} ms after the stop"
   number=$2
   expect_run $((128 + number)) "" failed failed
   [ "$(cat /tmp/outcome 2>/dev/null)" = "signal $number" ] ||
@@ -388,13 +391,20 @@ AGENT
 # Ctrl-C at a text agent's password prompt (a stand-in that turns echo off
 # and waits, as an agent reading a password does): the prompt ends, and the
 # terminal has echo on again, though the shell that started the program
-# (dash) puts nothing back.
-ctrl_c_at_the_password_prompt() {
+# (dash) puts nothing back. A prompt that ends by itself (authorised) is
+# not ours to tidy up after: what it left on the terminal stays.
+terminal_after_a_prompt() {  # interrupted|authorised
   give_hosts "$BROKEN_HOSTS"
-  wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; exec sleep 60')
+  if [ "$1" = interrupted ]; then
+    wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; exec sleep 60')
+    status=130 cells=failed modes=' echo '
+  else
+    wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking')
+    status=0 cells=repaired modes=' -echo '
+  fi
   (
     wait_until '[ -e /tmp/asking ]'
-    printf '\003'
+    [ "$1" = authorised ] || printf '\003'
     wait_until '[ -s /tmp/status ]'
   ) | as_user alice script -qfec \
     "trap : INT; $wrap timeout --foreground 60 $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status" \
@@ -402,9 +412,11 @@ ctrl_c_at_the_password_prompt() {
   cp /tmp/status "$CASE/status"
   cp /tmp/report.html "$CASE/report.html"
   : >"$CASE/stdout"
-  expect_run 130 "" failed correct
-  grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
+  expect_run "$status" "" "$cells" correct
+  grep -q -e "$modes" /tmp/stty || fail "afterwards: $(cat /tmp/stty)"
 }
+ctrl_c_at_the_password_prompt() { terminal_after_a_prompt interrupted; }
+a_prompt_that_ends_by_itself() { terminal_after_a_prompt authorised; }
 
 # The target removed after the authorisation, before the copy starts (a
 # stand-in for /bin/cp that removes it first), whatever the caller's umask:
@@ -498,6 +510,13 @@ changed_while_asking() {  # KIND
       change='tar -C / -xf "$CASE/pkg.tar"'
       cells="correct failed" file=$ENTRY kept=$ENTRY_UNPACKED
       ;;
+    entry_repaired_and_more)  # the repair and a line more is no repair
+      give_hosts "$GOOD_HOSTS"
+      give_entry "$BROKEN_ENTRY"
+      change='printf "%sExec=evil %%u\n" "$GOOD_ENTRY" >"$ENTRY"'
+      cells="correct failed" file=$ENTRY kept="${GOOD_ENTRY}Exec=evil %u
+"
+      ;;
     whole_seconds)  # ext2 with 128-byte inodes keeps whole seconds
       head -c 4M /dev/zero >"$CASE/fs.img"
       mkfs.ext2 -q -I 128 "$CASE/fs.img"
@@ -527,8 +546,8 @@ changed_while_asking() {  # KIND
     failed*|*failed) [ "$took" -le 2000 ] || fail "the run ended ${took} ms after the change" ;;
   esac
 }
-for kind in append copied_older dated_back renamed_over created unpacked_entry whole_seconds \
-  nothing_of_its_own; do
+for kind in append copied_older dated_back renamed_over created unpacked_entry \
+  entry_repaired_and_more whole_seconds nothing_of_its_own; do
   eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
 done
 
@@ -623,18 +642,28 @@ report_into_a_fifo() {
   cp /tmp/from-the-fifo "$CASE/report.html"
   expect_run 0 "" correct correct
 }
-report_into_a_full_pipe() {
+full_pipe() {  # report|stdout: which one is the full pipe
   mkfifo /tmp/fifo
   (exec 3</tmp/fifo; sleep 60) &
   head -c 65536 /dev/zero >/tmp/fifo  # full, and nobody reads it
-  run_tool --report /tmp/fifo --wrap "$SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
+  if [ "$1" = report ]; then
+    run_tool --report /tmp/fifo --wrap "$SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
+  else  # the report cannot be written, and the line that says so waits
+    "$SYSTEST_LAUNCH" --pidfile /tmp/pid --outcome /tmp/outcome -- "$CHECKTOOL_BIN" \
+      --path "$CASE/missing/r.html" --lang en >/tmp/fifo &
+    echo 0 >"$CASE/status"
+  fi
   runner=$!
-  wait_until '[ -s /tmp/pid ] && ls -l "/proc/$(cat /tmp/pid)/fd" 2>/dev/null | grep -q /tmp/fifo'
+  # Waiting to write: in poll for the report, in the write of the line.
+  wait_until '[ -s /tmp/pid ] && ls -l "/proc/$(cat /tmp/pid)/fd" 2>/dev/null | grep -q /tmp/fifo &&
+    grep -q -e poll -e pipe_write "/proc/$(cat /tmp/pid)/wchan" 2>/dev/null'
   kill -TERM "$(cat /tmp/pid)"
   wait "$runner"
   [ "$(cat /tmp/outcome 2>/dev/null)" = "signal 15" ] || fail "ended with $(cat /tmp/outcome 2>/dev/null)"
   pkill -f 'sleep 60' 2>/dev/null
 }
+report_into_a_full_pipe() { full_pipe report; }
+line_into_a_full_pipe() { full_pipe stdout; }
 
 # pkexec refuses to run for a login shell missing from /etc/shells, or for
 # a locale variable holding "/", "%" or "..": the program gives it neither.
@@ -739,14 +768,14 @@ cases() {
     stopped_while_waiting_for_the_lock stopped_while_polkit_thinks_with_hidepid \
     stopped_with_a_background_job_in_the_wrapper sigterm_to_the_group_during_the_copy \
     ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
-    password_typed_on_a_terminal ctrl_c_at_the_password_prompt removed_before_the_copy_umask_000 \
+    password_typed_on_a_terminal ctrl_c_at_the_password_prompt a_prompt_that_ends_by_itself removed_before_the_copy_umask_000 \
     removed_before_the_copy_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
-    report_into_a_fifo report_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars \
+    report_into_a_fifo report_into_a_full_pipe line_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars \
     ctrl_z_at_the_prompt ctrl_z_during_the_copy file_size_limit; do
     run_case "$name" "$name"
   done
-  for kind in append copied_older dated_back renamed_over created unpacked_entry whole_seconds \
-    nothing_of_its_own; do
+  for kind in append copied_older dated_back renamed_over created unpacked_entry \
+    entry_repaired_and_more whole_seconds nothing_of_its_own; do
     run_case "changed_while_asking_$kind" "changed_while_asking_$kind"
   done
 }
