@@ -768,8 +768,8 @@ cases() {
     stopped_while_waiting_for_the_lock stopped_while_polkit_thinks_with_hidepid \
     stopped_with_a_background_job_in_the_wrapper sigterm_to_the_group_during_the_copy \
     ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
-    password_typed_on_a_terminal ctrl_c_at_the_password_prompt a_prompt_that_ends_by_itself removed_before_the_copy_umask_000 \
-    removed_before_the_copy_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
+    password_typed_on_a_terminal ctrl_c_at_the_password_prompt a_prompt_that_ends_by_itself \
+    removed_before_the_copy_umask_000 removed_before_the_copy_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
     report_into_a_fifo report_into_a_full_pipe line_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars \
     ctrl_z_at_the_prompt ctrl_z_during_the_copy file_size_limit; do
     run_case "$name" "$name"
