@@ -70,3 +70,14 @@ class TempDirTest : public ::testing::Test {
   };
   std::vector<SavedEnv> m_vecSavedEnv;
 };
+
+// The stand-in for pkexec copies as the user who runs the tests, not as
+// root; the watch on a file ends any command of the user's own that changes
+// it while it still could be a prompt (only root's copy is left alone, as
+// pkexec's becomes once authorised). A test in which the stand-in copies
+// into a file therefore needs root. A macro: GTEST_SKIP ends only the
+// function it is in.
+#define REQUIRE_ROOT_FOR_THE_COPY()                                                     \
+  if (!testsupport::RunningAsRoot()) {                                                  \
+    GTEST_SKIP() << "the stand-in's copy runs as this user, whom the watch would stop"; \
+  }

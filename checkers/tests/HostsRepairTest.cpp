@@ -48,6 +48,7 @@ class HostsRepairTest : public TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
+    REQUIRE_ROOT_FOR_THE_COPY();
     InstallFakePkexec();
     WriteFile(Path("hosts"), kBroken, 0644);
     m_checker = std::make_unique<TestableHostsRepair>(Path("hosts"));

@@ -218,6 +218,7 @@ TEST_F(SetupCheckerTest, OnlyTheFirstLinuxItemCounts) {
 }
 
 TEST_F(SetupCheckerTest, RepairInstallsTheRebuiltEntryThroughPkexec) {
+  REQUIRE_ROOT_FOR_THE_COPY();
   InstallFakePkexec();
   const std::string entry =
       "[Desktop Entry]\nType=Application\nName=Tolvane\nExec=tolvane "

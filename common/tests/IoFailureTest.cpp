@@ -75,6 +75,7 @@ TEST_F(IoFailureTest, AFailingCloseFailsTheReport) {
 // After the copy the target is flushed to disk; if that fails, so does the
 // repair.
 TEST_F(IoFailureTest, TheCopiedFileIsFlushedAndAFailedFlushFailsTheRepair) {
+  REQUIRE_ROOT_FOR_THE_COPY();
   InstallFakePkexec();
   WriteFile(Path("target"), "old\n");
   s_strCountFsync = Path("target");
