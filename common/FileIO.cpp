@@ -21,6 +21,23 @@ namespace NSCheckerTool {
 
 namespace {
 
+// Reads from a descriptor until a stop signal comes: a stop while a file
+// is read ends the reading of it however large, as a failed read.
+class StoppableSource : public FdSource {
+ public:
+  using FdSource::FdSource;
+  ssize_t Read(char* into, std::size_t size) override {
+    if (StopCount() != m_nStops) {
+      errno = EINTR;
+      return -1;
+    }
+    return FdSource::Read(into, size);
+  }
+
+ private:
+  const int m_nStops = StopCount();
+};
+
 // Keeps the whole text.
 class WholeText : public LineSink {
  public:
@@ -63,7 +80,7 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
     return ReadResult::Failed;
   }
   struct stat st {};
-  FdSource source(fd);
+  StoppableSource source(fd);
   const bool ok =
       ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadLines(source, needles, sink, bufferSize);
   ::close(fd);  // read-only: nothing to lose on close

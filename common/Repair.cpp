@@ -32,8 +32,8 @@ namespace {
 // holds or who may change it (see Differs): IN_ATTRIB, which also comes for
 // what needs no right to the file (a hard link made to it, its access
 // time), and IN_CLOSE_WRITE, which also comes for a file opened for writing
-// and closed unwritten (touch -a), and catches a write through a mapping,
-// which brings no IN_MODIFY.
+// and closed unwritten (touch -a), and catches a write through a mapping
+// once its descriptor is closed (such a write brings no IN_MODIFY).
 constexpr std::uint32_t kChangeEvents = IN_MODIFY | IN_MOVE_SELF | IN_DELETE_SELF;
 constexpr std::uint32_t kFileEvents = kChangeEvents | IN_ATTRIB | IN_CLOSE_WRITE;
 // What counts in its folder, for its name only: another file there, or
@@ -50,6 +50,17 @@ struct Watch {
 
 int s_nInotify = -1;
 std::map<std::string, Watch> s_watches;
+
+// Whether path now leads to another file than when the watch began, or to
+// one where there was none: a link on the way pointed elsewhere, a folder
+// on the way replaced, a file mounted over it. No event tells of those.
+bool LeadsElsewhere(const std::string& path, const Watch& watch) {
+  struct stat now {};
+  if (::stat(path.c_str(), &now) != 0) {
+    return watch.existed;
+  }
+  return !watch.existed || now.st_dev != watch.seen.st_dev || now.st_ino != watch.seen.st_ino;
+}
 
 bool Differs(const std::string& path, const Watch& watch) {
   struct stat now {};
@@ -156,7 +167,9 @@ bool TargetChanged(const std::string& path) {
     return true;
   }
   TakeEvents();
-  return found->second.changed;
+  Watch& watch = found->second;
+  watch.changed = watch.changed || LeadsElsewhere(path, watch);
+  return watch.changed;
 }
 
 // ---- 2. Stage ----

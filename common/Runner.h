@@ -9,6 +9,8 @@ namespace NSCheckerTool {
 // One command as it is started: the files tried in turn for the program (as
 // execvp tries the directories of PATH), its argument vector, environment
 // and standard input and output (-1: the program's own).
+constexpr int kWatchRecheckMs = 100;
+
 struct Command {
   std::vector<std::string> files;
   std::vector<std::string> args;
@@ -20,8 +22,9 @@ struct Command {
   // terminal's modes back.
   bool privileged = false;
   // A third thing to wait for beside the child's end and the stop signals:
-  // when watchFd is readable, watchSaysEnd() tells whether the child must
-  // be ended (as a stop ends it, while it is still ours).
+  // when watchFd is readable, and every kWatchRecheckMs besides (for what
+  // sends no event), watchSaysEnd() tells whether the child must be ended
+  // (as a stop ends it, while it is still ours).
   int watchFd = -1;
   std::function<bool()> watchSaysEnd;
 };

@@ -244,7 +244,8 @@ int Run(Command& command) {
       }
       const bool watching = command.watchFd >= 0 && !ended && !copying && !watched;
       struct pollfd ready[2] = {{signals, POLLIN, 0}, {command.watchFd, POLLIN, 0}};
-      if (::poll(ready, watching ? 2 : 1, -1) < 0 && errno != EINTR) {
+      const int woken = ::poll(ready, watching ? 2 : 1, watching ? kWatchRecheckMs : -1);
+      if (woken < 0 && errno != EINTR) {
         if (::waitpid(child, &status, 0) != child) {
           status = -1;
         }
@@ -259,7 +260,7 @@ int Run(Command& command) {
           RecordStop(signal);
         }
       }
-      if (watching && (ready[1].revents & POLLIN) != 0 && command.watchSaysEnd) {
+      if (watching && (woken == 0 || (ready[1].revents & POLLIN) != 0) && command.watchSaysEnd) {
         watched = command.watchSaysEnd();
       }
     }

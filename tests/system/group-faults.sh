@@ -360,13 +360,13 @@ password_typed_on_a_terminal() {
   cat >"$CASE/bin/pkexec" <<'AGENT'
 #!/bin/sh
 mkfifo /tmp/agent-ready
-pkttyagent --process $$ --notify-fd 3 3>/tmp/agent-ready &
+pkttyagent --process $PPID --notify-fd 3 3>/tmp/agent-ready &
 agent=$!
 cat /tmp/agent-ready >/dev/null
-/usr/bin/pkexec "$@"
-status=$?
-kill "$agent"
-exit "$status"
+# pkexec in place, as the program's one child: the agent answers for its
+# parent, the program; it ends once pkexec runs as root (or is gone).
+(while kill -0 $$ 2>/dev/null; do sleep 0.1; done; kill "$agent") &
+exec /usr/bin/pkexec "$@"
 AGENT
   chmod 755 "$CASE/bin/pkexec"
   # The password is typed once the agent reads it: echo off on its terminal.
@@ -500,6 +500,7 @@ changed_while_asking() {  # KIND
     dated_back) change="touch -d '-1 day' /etc/hosts" kept=$BROKEN_HOSTS ;;
     renamed_over) change='cp "$CASE/older" /etc/hosts.new && mv /etc/hosts.new /etc/hosts' ;;
     created) rm /etc/hosts; change='cp "$CASE/older" /etc/hosts' ;;
+    mounted_over) change='mount --bind "$CASE/older" /etc/hosts' ;;  # no event tells of it
     unpacked_entry)
       give_hosts "$GOOD_HOSTS"
       give_entry "$BROKEN_ENTRY"
@@ -546,7 +547,7 @@ changed_while_asking() {  # KIND
     failed*|*failed) [ "$took" -le 2000 ] || fail "the run ended ${took} ms after the change" ;;
   esac
 }
-for kind in append copied_older dated_back renamed_over created unpacked_entry \
+for kind in append copied_older dated_back renamed_over created mounted_over unpacked_entry \
   entry_repaired_and_more whole_seconds nothing_of_its_own; do
   eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
 done
@@ -774,7 +775,7 @@ cases() {
     ctrl_z_at_the_prompt ctrl_z_during_the_copy file_size_limit; do
     run_case "$name" "$name"
   done
-  for kind in append copied_older dated_back renamed_over created unpacked_entry \
+  for kind in append copied_older dated_back renamed_over created mounted_over unpacked_entry \
     entry_repaired_and_more whole_seconds nothing_of_its_own; do
     run_case "changed_while_asking_$kind" "changed_while_asking_$kind"
   done
