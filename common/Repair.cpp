@@ -7,6 +7,7 @@
 #include "common/Runner.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -319,6 +320,23 @@ int RunPrivileged(const std::vector<std::string>& args, int input, const std::st
 
 // ---- 4. Read back ----
 
+// Waits until the watched files have been quiet for a moment (a writer
+// that was seen to start has finished), at most about a second; a stop
+// ends the wait.
+void LetChangesSettle() {
+  constexpr int kQuietMs = 200;
+  constexpr int kMostMs = 1000;
+  for (int waited = 0; waited < kMostMs && InterruptSignal() == 0; waited += kQuietMs) {
+    struct pollfd events {
+      s_nInotify, POLLIN, 0
+    };
+    if (::poll(&events, 1, kQuietMs) <= 0) {
+      return;  // quiet (or nothing to wait on)
+    }
+    TakeEvents();
+  }
+}
+
 // Whether the two descriptors, read from their starts, hold the same bytes.
 bool SameBytes(int a, int b) {
   constexpr std::size_t kChunk = std::size_t{64} * 1024;
@@ -372,11 +390,15 @@ bool InstallStagedText(const std::string& name, const std::string& target) {
   if (staged.fd >= 0 && staged.name == name && MayRepair()) {
     // Changed since it was read: no prompt; while the prompt is open: the
     // prompt ends. Either way the change stays, and the file decides.
-    bool changed = TargetChanged(target);
     int status = -1;
-    if (!changed) {
+    if (!TargetChanged(target)) {
       status = RunPrivileged(CopyCommand(target, staged.missing), staged.fd, target);
-      changed = TargetChanged(target);
+    }
+    // Someone else's change (ours copied, or ended 0): read it once it is
+    // done, not half way.
+    const bool changed = status != 0 && TargetChanged(target);
+    if (changed) {
+      LetChangesSettle();
     }
     // pkexec's own statuses for "not authorised" and "dialog dismissed"
     // (and ours for a pkexec that is not there): asking again would only

@@ -194,17 +194,19 @@ lock_held_by_someone_else() {
   dave=$!
   wait_until '[ -e /tmp/dave-asking ]'
   for who in alice root; do
-    [ "$who" = alice ] || give_hosts "$BROKEN_HOSTS"
     start=$(ms)
     run_tool --as "$who" --report "/tmp/report-$who.html"
     took=$(($(ms) - start))
     expect_run 0 "" repaired correct
     expect_hosts "$GOOD_HOSTS"
     [ "$took" -le $((usual + 2000)) ] || fail "$who's run took ${took} ms, usually ${usual} ms"
+    if [ "$who" = alice ]; then
+      wait "$dave"
+      grep -q "$(word 34)" /tmp/dave.html || fail "dave's row: $(cat /tmp/dave.html)"
+      give_hosts "$BROKEN_HOSTS"
+    fi
   done
-  wait "$dave"
   kill "$holder" 2>/dev/null
-  grep -q "$(word 34)" /tmp/dave.html || fail "dave's row: $(cat /tmp/dave.html)"
   none_left CHECKTOOL_STAND_IN
 }
 
