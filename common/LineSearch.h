@@ -11,6 +11,15 @@ namespace NSCheckerTool {
 // case (other bytes exactly), as the resolver compares host names.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
+// How many positions the caseless search tests at once: one, sixteen (SSE2)
+// or thirty-two (AVX2). The widest the build and the CPU have is chosen at
+// the first search; every width finds the same.
+enum class SearchWidth { kPlain, kSse2, kAvx2 };
+// Has the searches from now on test at most width positions at once (the
+// widest below it that the build and the CPU have); answers the width asked
+// for before (the widest at first). Tests run their rows at every width through it.
+SearchWidth UseSearchWidth(SearchWidth width);
+
 // The first place in [from, end) where needle stands, ASCII letters compared
 // without regard to case (other bytes exactly); null when there is none or
 // needle is empty.

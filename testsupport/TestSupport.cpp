@@ -1,5 +1,7 @@
 #include "testsupport/TestSupport.h"
 
+#include "common/LineSearch.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -48,6 +50,18 @@ void Age(const std::string& path) {
 }
 
 bool RunningAsRoot() { return ::geteuid() == 0; }
+
+void AtEverySearchWidth(const std::function<void()>& body) {
+  using NSCheckerTool::SearchWidth;
+  for (const auto& [width, name] :
+       {std::pair{SearchWidth::kAvx2, "AVX2"}, std::pair{SearchWidth::kSse2, "SSE2"},
+        std::pair{SearchWidth::kPlain, "one byte at a time"}}) {
+    SCOPED_TRACE(std::string("search width: ") + name);
+    NSCheckerTool::UseSearchWidth(width);
+    body();
+  }
+  NSCheckerTool::UseSearchWidth(SearchWidth::kAvx2);
+}
 
 bool InChild(const std::function<bool()>& body) {
   std::cout.flush();
@@ -100,7 +114,8 @@ std::string StatusCells(Cells cells, bool chinese) {
 }
 
 std::string ReportText(Cells hosts, Cells setup, bool chinese) {
-  std::string text = "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n<tr>\n";
+  std::string text =
+      "<table border=\"1\" align=\"center\" cellspacing=\"0\" cellpadding=\"8\">\n<tr>\n";
   for (int id = 26; id <= 29; ++id) {
     text += "<th id=textcenter>" + Word(id, chinese) + "</th>\n";
   }
@@ -169,9 +184,9 @@ void TempDirTest::InstallFakePkexec() {
   const char* path = std::getenv("PATH");
   std::string newPath = Path("bin") + ":" + (path ? path : "/usr/bin:/bin");
   SetEnv("PATH", newPath.c_str());
-  testsupport::WriteFile(Path("bin/settings"), "FAKE_PKEXEC_ROOT='" + m_strTmpDir +
-                                                   "'\nFAKE_PKEXEC_LOG='" + Path("pkexec.log") +
-                                                   "'\n");
+  testsupport::WriteFile(
+      Path("bin/settings"),
+      "FAKE_PKEXEC_ROOT='" + m_strTmpDir + "'\nFAKE_PKEXEC_LOG='" + Path("pkexec.log") + "'\n");
 }
 
 void TempDirTest::RefuseFakePkexec() {

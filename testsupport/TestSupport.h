@@ -21,6 +21,10 @@ bool RunningAsRoot();
 // what lasts for a process once it happened (a refused authorisation, a
 // stop signal, a missed run lock), so that it cannot reach other tests.
 bool InChild(const std::function<bool()>& body);
+// Runs body once at each width of the caseless search (AVX2, SSE2, one byte
+// at a time; a width the CPU lacks runs as the widest it has), under a trace
+// that names it; the widest is in use again afterwards.
+void AtEverySearchWidth(const std::function<void()>& body);
 
 // The report's words as testsupport/catalogue.tsv gives them (written from
 // the catalogue the client has always shown, not read from the program's):

@@ -1,7 +1,8 @@
 // The check builds its corrected text without showing every line to
 // CheckError when CheckError is its own. These tests hold both ways of
-// building against a plain line-by-line reading, and the result against the
-// resolver's reading, on real hosts files and variations of them.
+// building (the fast one at every width of its search) against a plain
+// line-by-line reading, and the result against the resolver's reading, on
+// real hosts files and variations of them.
 #include "checkers/LinuxHostsChecker.h"
 
 #include "testsupport/ResolverReading.h"
@@ -127,6 +128,11 @@ int ForEachRealCase(std::size_t maxLines, const Check& check) {
             " a.example\n" + "127.0.0.1 LOCAL.TOLVANE.COM\n",
         "",
         "\n",
+        // What wider vectors could get wrong: the name's first bytes just
+        // before it, bytes from 0x80 next to it, in capitals; the name at
+        // the last position of a 32-byte vector and at the text's end.
+        original + "0.0.0.0 local.tolvLOCAL.TOLVANE.COM\xc3\xa9\n127.0.0.1\t\xe9" + product + "\n",
+        std::string(21, ' ') + "127.0.0.1 LOCAL.TOLVANE.COM",
     };
     std::vector<std::map<std::string, std::string>> expectations = {
         {{product, "127.0.0.1"}},
@@ -158,11 +164,13 @@ TEST(HostsFastPathTest, BothWaysMatchAPlainReadingOnRealFiles) {
       [](const std::string& text, const std::map<std::string, std::string>& hosts) {
         TestableHostsContent reference(hosts);
         const auto expected = reference.Reference(text);
-        for (bool onlyNamingLines : {true, false}) {
+        auto build = [&](bool onlyNamingLines) {
           TestableHostsContent checker(hosts);
           EXPECT_EQ(expected.first, checker.BuildContent(std::string(text), onlyNamingLines));
           EXPECT_TRUE(expected.second == checker.Content()) << "content differs";
-        }
+        };
+        build(false);
+        AtEverySearchWidth([&] { build(true); });
       });
   EXPECT_GT(cases, 300) << "sample hosts files at " << HOSTS_DATA_DIR;
 }

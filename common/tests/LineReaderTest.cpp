@@ -2,6 +2,8 @@
 
 #include "common/LineSearch.h"
 
+#include "testsupport/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,29 +54,32 @@ std::vector<std::string> Containing(const std::vector<std::string>& lines,
 }  // namespace
 
 // Random texts of bytes that matter (newlines, CR, NUL, both letter cases)
-// against the plain reading, with the buffer boundary at every position.
+// against the plain reading, with the buffer boundary at every position, at
+// every width of the search.
 TEST(LineReaderTest, AgreesWithAPlainReadingWhereverTheBufferEnds) {
   const std::vector<std::string> needles = {"ab", "Q"};
   const char alphabet[] = {'a', 'A', 'b', 'B', 'q', '\n', '\n', '\r', '\0', ' '};
-  std::mt19937 random(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same texts every run
-  for (int round = 0; round < 300; ++round) {
-    std::string text(random() % 40, ' ');
-    for (char& c : text) {
-      c = alphabet[random() % sizeof alphabet];
-    }
-    const std::vector<std::string> every = Split(text);
-    const std::vector<std::string> naming = Containing(every, needles);
-    for (std::size_t size = 1; size <= text.size() + 1; ++size) {
-      SCOPED_TRACE("buffer of " + std::to_string(size) + " for \"" + text + "\"");
-      for (const bool all : {true, false}) {
-        Recording seen;
-        NSCheckerTool::TextSource source(text);
-        ASSERT_TRUE(ReadLines(source, all ? nullptr : &needles, seen, size));
-        ASSERT_EQ(all ? every : naming, seen.lines);
-        ASSERT_EQ(text, seen.text);
+  testsupport::AtEverySearchWidth([&] {
+    std::mt19937 random(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same texts every run
+    for (int round = 0; round < 300; ++round) {
+      std::string text(random() % 40, ' ');
+      for (char& c : text) {
+        c = alphabet[random() % sizeof alphabet];
+      }
+      const std::vector<std::string> every = Split(text);
+      const std::vector<std::string> naming = Containing(every, needles);
+      for (std::size_t size = 1; size <= text.size() + 1; ++size) {
+        SCOPED_TRACE("buffer of " + std::to_string(size) + " for \"" + text + "\"");
+        for (const bool all : {true, false}) {
+          Recording seen;
+          NSCheckerTool::TextSource source(text);
+          ASSERT_TRUE(ReadLines(source, all ? nullptr : &needles, seen, size));
+          ASSERT_EQ(all ? every : naming, seen.lines);
+          ASSERT_EQ(text, seen.text);
+        }
       }
     }
-  }
+  });
 }
 
 TEST(LineReaderTest, LongLinesLastLinesAndOddBytes) {

@@ -1,5 +1,7 @@
 #include "common/LineSearch.h"
 
+#include "testsupport/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,6 +62,10 @@ std::ptrdiff_t Find(const std::string& text, std::size_t from, const std::string
 
 TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
   const std::string pad(40, 'x');
+  const std::string domain = "local.tolvane.com";
+  // A vector tests 16 or 32 positions, a round four vectors; the bytes
+  // tested are two rare ones of the needle, not its first.
+  auto at = [](std::size_t n) { return std::string(n, 'x'); };
   struct Case {
     std::string text, needle;
     std::ptrdiff_t at;
@@ -80,20 +86,42 @@ TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
       {pad + "[a{a", "{a", 42},
       {pad + "1.2.3.4", "1.2.3.4", 40},
       {pad + "\x11.2", "1.2", -1},
+      // At the edges of the vectors of a round, at the text's end after a
+      // round and after a vector, the needle's bytes across a vector's
+      // edge, the end cut short.
+      {at(31) + "Local.tolvane.com" + pad, domain, 31},
+      {at(32) + "LOCAL.TOLVANE.COM" + at(100), domain, 32},
+      {at(95) + "local.tolvane.com" + pad, domain, 95},
+      {at(127) + "local.Tolvane.com", domain, 127},
+      {at(159) + "local.tolvane.coM", domain, 159},
+      {at(23) + "local.tolvane.com" + pad, domain, 23},
+      {at(128) + "local.tolvane.co", domain, -1},
+      // Its first bytes just before it, other bytes from 0x80 next to it, in
+      // capitals, and alike but for bit 7.
+      {at(20) + "local.tolvlocal.tolvane.com" + pad, domain, 30},
+      {pad + "\xecLOCAL.TOLVANE.COM\xcc" + pad, domain, 41},
+      {pad + pad + "\xccocal.tolvane.com" +
+           "local.tol\xf6"
+           "ane.com" +
+           pad,
+       domain, -1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text + " / " + c.needle);
-    EXPECT_EQ(c.at, Find(c.text, 0, c.needle));
-    // A whole match is an equal text.
-    EXPECT_EQ(c.at == 0 && c.text.size() == c.needle.size(), EqualIgnoringCase(c.text, c.needle));
-  }
+  testsupport::AtEverySearchWidth([&] {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.text + " / " + c.needle);
+      EXPECT_EQ(c.at, Find(c.text, 0, c.needle));
+      // A whole match is an equal text.
+      EXPECT_EQ(c.at == 0 && c.text.size() == c.needle.size(), EqualIgnoringCase(c.text, c.needle));
+    }
+  });
   EXPECT_TRUE(EqualIgnoringCase("", ""));
   EXPECT_FALSE(EqualIgnoringCase("@b", "`b"));
   EXPECT_FALSE(EqualIgnoringCase("\xc1", "\xe1"));
 }
 
 // Random texts over bytes that differ only in bit 5, at every length around
-// the sixteen-byte blocks, against the plain reading.
+// the vectors and rounds of vectors, against the plain reading, at every
+// width.
 TEST(LineSearchTest, AgreesWithAPlainReading) {
   const char alphabet[] = {'a', 'A', 'b', 'B', '@', '`', '\n', '.', '\xc1', '\xe1'};
   // A fixed seed: the same texts on every run, so a failure can be repeated.
@@ -106,22 +134,26 @@ TEST(LineSearchTest, AgreesWithAPlainReading) {
     return s;
   };
   int compared = 0;
-  for (int round = 0; round < 3000; ++round) {
-    const std::string text = pick(random() % 70);
-    std::vector<std::string> needles;
-    for (std::size_t n = 1 + random() % 3; n > 0; --n) {
-      std::string needle = pick(1 + random() % 4);
-      needle.erase(std::remove(needle.begin(), needle.end(), '\n'), needle.end());
-      needles.push_back(needle);
+  testsupport::AtEverySearchWidth([&] {
+    compared = 0;
+    for (int round = 0; round < 3000; ++round) {
+      // Some long enough for rounds of four 32-byte vectors.
+      const std::string text = pick(round % 16 == 0 ? 130 + random() % 170 : random() % 70);
+      std::vector<std::string> needles;
+      for (std::size_t n = 1 + random() % 3; n > 0; --n) {
+        std::string needle = pick(1 + random() % 4);
+        needle.erase(std::remove(needle.begin(), needle.end(), '\n'), needle.end());
+        needles.push_back(needle);
+      }
+      SCOPED_TRACE(::testing::PrintToString(text));
+      for (std::size_t from = 0; from <= text.size(); ++from) {
+        ASSERT_EQ(NaiveFind(text, from, needles[0]), Find(text, from, needles[0]))
+            << "needle " << ::testing::PrintToString(needles[0]) << " from " << from;
+      }
+      ASSERT_EQ(NaiveLines(text, needles), LinesContaining(text, needles));
+      ++compared;
     }
-    SCOPED_TRACE(::testing::PrintToString(text));
-    for (std::size_t from = 0; from <= text.size(); ++from) {
-      ASSERT_EQ(NaiveFind(text, from, needles[0]), Find(text, from, needles[0]))
-          << "needle " << ::testing::PrintToString(needles[0]) << " from " << from;
-    }
-    ASSERT_EQ(NaiveLines(text, needles), LinesContaining(text, needles));
-    ++compared;
-  }
+  });
   EXPECT_EQ(3000, compared);
 }
 
