@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace NSCheckerTool {
 
@@ -73,23 +74,40 @@ class Lines {
 
 bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
                std::size_t bufferSize) {
+  // The text read so far, at most size bytes, stands at buf, which moves
+  // inside room (page-aligned) so that every read lands on a 64-byte
+  // boundary: in a bare read() loop over a large file the kernel's copy
+  // took about a tenth longer into a place 16 bytes off one.
+  constexpr std::size_t kPage = 4096;
+  constexpr std::size_t kReadAlign = 64;
   const std::size_t size = std::max<std::size_t>(bufferSize, 1);
-  const std::unique_ptr<char[]> buffer(new char[size]);
-  char* const buf = buffer.get();
+  struct PageFree {
+    void operator()(char* room) const { ::operator delete[](room, std::align_val_t{kPage}); }
+  };
+  const std::unique_ptr<char[], PageFree> room(
+      static_cast<char*>(::operator new[](size + kReadAlign, std::align_val_t{kPage})));
+  char* buf = room.get();
   Lines lines(needles, sink);
   std::size_t filled = 0;  // buf[0, filled) holds at most one unfinished line and what follows
   std::string longLine;    // a line longer than the buffer, gathered
   bool inLongLine = false;
   const bool pieces = sink.TakesPieces();
+  // Keeps count bytes from from as the text read so far, ending where the
+  // next read is to land.
+  auto keep = [&](const char* from, std::size_t count) {
+    char* const to = room.get() + (kReadAlign - count % kReadAlign) % kReadAlign;
+    std::memmove(to, from, count);
+    buf = to;
+    filled = count;
+  };
   // Hands out the complete lines of buf[0, filled), whose last newline can
-  // only stand at from or after it, and keeps the unfinished rest first.
+  // only stand at from or after it, and keeps the unfinished rest.
   auto handOut = [&](std::size_t from) {
     const void* last = filled > from ? ::memrchr(buf + from, '\n', filled - from) : nullptr;
     if (last != nullptr) {
       const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
       lines.Complete(std::string_view(buf, done));
-      std::memmove(buf, buf + done, filled - done);
-      filled -= done;
+      keep(buf + done, filled - done);
     }
   };
   for (;;) {
@@ -125,8 +143,7 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
         lines.Complete(longLine);
         std::string().swap(longLine);
       }
-      std::memmove(buf, buf + rest + 1, read - rest - 1);
-      filled = read - rest - 1;
+      keep(buf + rest + 1, read - rest - 1);
       handOut(0);  // what follows the long line may hold complete lines already
       continue;
     }
@@ -149,7 +166,7 @@ bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, Line
       } else {
         longLine.assign(buf, filled);
       }
-      filled = 0;
+      keep(buf, 0);
     }
   }
 }
