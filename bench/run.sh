@@ -7,7 +7,7 @@
 # the same run, on the same files.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config libbenchmark-dev hyperfine time util-linux mount
+sh scripts/install-deps.sh cmake g++ make libpugixml-dev libglib2.0-dev pkg-config libbenchmark-dev hyperfine time util-linux mount valgrind
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 data=$(pwd)/build/bench/data

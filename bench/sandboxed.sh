@@ -31,7 +31,8 @@ measure() {  # label runs prepare command...
   else
     hyperfine -N --style none --warmup 2 --runs "$runs" --export-csv /tmp/h.csv "$*" >/dev/null
   fi
-  awk -F, -v label="$label" 'NR == 2 { printf "%s %.2f %.2f %.2f\n", label, $2 * 1000, $3 * 1000, $4 * 1000 }' \
+  # command,mean,stddev,median,user,system,min,max
+  awk -F, -v label="$label" 'NR == 2 { printf "%s %.2f %.2f %.2f %.2f\n", label, $2 * 1000, $3 * 1000, $4 * 1000, $7 * 1000 }' \
     /tmp/h.csv >>"$table"
 }
 peak() {  # label
@@ -43,13 +44,15 @@ peak() {  # label
 
 cp /usr/share/base-files/hosts /etc/hosts 2>/dev/null || printf '127.0.0.1 localhost\n' >/etc/hosts
 echo "127.0.0.1 local.tolvane.com" >>/etc/hosts
-measure "small-file:checktool" 50 "" $run
-[ -z "$baseline" ] || measure "small-file:baseline" 50 "" "$baseline" --path /tmp/report.html --lang en
-measure "small-file:wc-l" 50 "" wc -l /etc/hosts
+# Every case is run 25 times after 2 warm-up runs (the page cache warm); the
+# fastest run is the least disturbed by whatever else the machine does.
+measure "small-file:checktool" 25 "" $run
+[ -z "$baseline" ] || measure "small-file:baseline" 25 "" "$baseline" --path /tmp/report.html --lang en
+measure "small-file:wc-l" 25 "" wc -l /etc/hosts
+measure "small-file:sh-c-true" 25 "" /bin/sh -c true
 
 for lines in 100000 1000000 10000000; do
-  runs=20
-  [ "$lines" -lt 10000000 ] || runs=10
+  runs=25
   cp "$data/hosts-$lines" /etc/hosts
   measure "$lines:checktool" "$runs" "" $run
   [ -z "$baseline" ] || measure "$lines:baseline" "$runs" "" "$baseline" --path /tmp/report.html --lang en
@@ -57,10 +60,24 @@ for lines in 100000 1000000 10000000; do
   measure "$lines:grep-c-F" "$runs" "" grep -c -F local.tolvane.com /etc/hosts
   peak "$lines"
 done
-measure "1000000:checktool-repair" 10 "cp $data/hosts-broken /etc/hosts" $run
+measure "1000000:checktool-repair" 25 "cp $data/hosts-broken /etc/hosts" $run
 [ -z "$baseline" ] ||
-  measure "1000000:baseline-repair" 10 "cp $data/hosts-broken /etc/hosts" "$baseline" \
+  measure "1000000:baseline-repair" 25 "cp $data/hosts-broken /etc/hosts" "$baseline" \
     --path /tmp/report.html --lang en
+
+# The instructions of a whole run on the largest file, which the machine's
+# load does not change.
+: >/tmp/instructions
+instructions() {  # label program
+  valgrind --tool=callgrind --callgrind-out-file=/tmp/callgrind.out "$2" --path /tmp/report.html --lang en 2>&1 |
+    awk -v l="$1" '/Collected :/ { printf "10000000 lines, %s: %.1f million instructions (callgrind)\n", l, $NF / 1e6 }' \
+      >>/tmp/instructions
+}
+if command -v valgrind >/dev/null; then
+  cp "$data/hosts-10000000" /etc/hosts
+  instructions checktool "$bin"
+  [ -z "$baseline" ] || instructions baseline "$baseline"
+fi
 
 # One line of 1 GiB in a correct file: a blocklist-like line without the
 # domain after the entry, and the entry itself followed by 1 GiB of blanks.
@@ -78,20 +95,28 @@ long_line one-line-alias-to-repair '127.0.0.1 local.tolvane.com ' x
 rm -f "$data"/one-line-*
 
 echo
-echo "Whole program (ms; ratios of medians to wc -l on the same file)"
+echo "Whole program (ms, 25 runs; the ratios of the fastest runs and of the medians to those of"
+echo "wc -l on the same file, and for the small file to those of /bin/sh -c true)"
 awk '
-  { mean[$1] = $2; sd[$1] = $3; median[$1] = $4; order[++n] = $1 }
+  { mean[$1] = $2; sd[$1] = $3; median[$1] = $4; min[$1] = $5; order[++n] = $1 }
+  function ratio(a, b) { return (b > 0) ? sprintf("%.2f", a / b) : "-" }
   END {
-    printf "%-28s %9s %8s %9s %8s\n", "case", "mean", "sd", "median", "x wc -l"
+    printf "%-28s %8s %7s %8s %8s %9s %9s %9s %9s\n", "case", "mean", "sd", "median", "min",
+      "min x wc", "med x wc", "min x sh", "med x sh"
     for (i = 1; i <= n; i++) {
-      split(order[i], k, ":")
-      wc = median[k[1] ":wc-l"]
-      ratio = (wc > 0) ? sprintf("%.2f", median[order[i]] / wc) : "-"
-      printf "%-28s %9.2f %8.2f %9.2f %8s\n", order[i], mean[order[i]], sd[order[i]], median[order[i]], ratio
+      c = order[i]
+      split(c, k, ":")
+      wc = k[1] ":wc-l"
+      sh = k[1] ":sh-c-true"
+      printf "%-28s %8.2f %7.2f %8.2f %8.2f %9s %9s %9s %9s\n", c, mean[c], sd[c], median[c], min[c],
+        ratio(min[c], min[wc]), ratio(median[c], median[wc]),
+        (sh in min) ? ratio(min[c], min[sh]) : "", (sh in min) ? ratio(median[c], median[sh]) : ""
     }
-    c1 = median["1000000:checktool"]; c10 = median["10000000:checktool"]; c01 = median["100000:checktool"]
-    if (c1 > 0 && c10 > 0) printf "\nScaling (medians): 10x the lines (1M -> 10M) costs %.2fx the time; (100k -> 1M) %.2fx\n", c10 / c1, c1 / c01
+    c1 = min["1000000:checktool"]; c10 = min["10000000:checktool"]; c01 = min["100000:checktool"]
+    if (c1 > 0 && c10 > 0) printf "\nScaling (fastest runs): 10x the lines (1M -> 10M) costs %.2fx the time; (100k -> 1M) %.2fx\n", c10 / c1, c1 / c01
   }' "$table"
+echo
+cat /tmp/instructions
 echo
 echo "Peak memory of the whole program (max RSS)"
 cat /tmp/peak
