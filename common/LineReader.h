@@ -67,7 +67,7 @@ class LineSink {
 // gathered whole before it is looked at, unless the sink takes it in
 // pieces: then the memory used does not grow with the length of a line. False when the source failed; what
 // was handed out until then stands.
-constexpr std::size_t kLineBufferSize = std::size_t{128} * 1024;
+constexpr std::size_t kLineBufferSize = std::size_t{256} * 1024;
 bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
                std::size_t bufferSize = kLineBufferSize);
 
