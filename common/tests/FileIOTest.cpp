@@ -107,6 +107,18 @@ TEST_F(FileIOTest, TheReportPathIsWalkedAsTheKernelWalksIt) {
       ASSERT_EQ(0, ::lchown(link.c_str(), owner, owner));
       EXPECT_EQ(owner == 65534u, NSCheckerTool::WriteReport(link, "<table>\n"));
     }
+    // An existing file there is written only when it is ours or the
+    // folder owner's, in a folder that only its group may write to as well.
+    ASSERT_EQ(0, ::mkdir(Path("group-sticky").c_str(), 0700));
+    ASSERT_EQ(0, ::chown(Path("group-sticky").c_str(), 65534, 65534));
+    ASSERT_EQ(0, ::chmod(Path("group-sticky").c_str(), 01770));
+    for (const std::string folder : {"sticky", "group-sticky"}) {
+      const std::string theirs = Path(folder + "/theirs.html");
+      WriteFile(theirs, "theirs\n", 0666);
+      ASSERT_EQ(0, ::chown(theirs.c_str(), 65533, 65533));
+      EXPECT_FALSE(NSCheckerTool::WriteReport(theirs, "<table>\n")) << folder;
+      EXPECT_EQ("theirs\n", ReadFile(theirs));
+    }
   }
   ::close(pipe[1]);
   char got[16] = {};
