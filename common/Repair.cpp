@@ -394,8 +394,8 @@ bool InstallStagedText(const std::string& name, const std::string& target) {
     if (!TargetChanged(target)) {
       status = RunPrivileged(CopyCommand(target, staged.missing), staged.fd, target);
     }
-    // Someone else's change (ours copied, or ended 0): read it once it is
-    // done, not half way.
+    // Unless our copy ended well, a change seen is someone else's: read
+    // the file once that change is done, not half way.
     const bool changed = status != 0 && TargetChanged(target);
     if (changed) {
       LetChangesSettle();
