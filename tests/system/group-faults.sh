@@ -501,6 +501,10 @@ changed_while_asking() {  # KIND
     renamed_over) change='cp "$CASE/older" /etc/hosts.new && mv /etc/hosts.new /etc/hosts' ;;
     created) rm /etc/hosts; change='cp "$CASE/older" /etc/hosts' ;;
     mounted_over) change='mount --bind "$CASE/older" /etc/hosts' ;;  # no event tells of it
+    written_still_open)  # only IN_MODIFY tells: the writer keeps the file open
+      change='(exec 3>>/etc/hosts; echo "10.9.9.9 added.example" >&3; sleep 4) &'
+      kept="${BROKEN_HOSTS}10.9.9.9 added.example
+" ;;
     unpacked_entry)
       give_hosts "$GOOD_HOSTS"
       give_entry "$BROKEN_ENTRY"
@@ -547,8 +551,8 @@ changed_while_asking() {  # KIND
     failed*|*failed) [ "$took" -le 2000 ] || fail "the run ended ${took} ms after the change" ;;
   esac
 }
-for kind in append copied_older dated_back renamed_over created mounted_over unpacked_entry \
-  entry_repaired_and_more whole_seconds nothing_of_its_own; do
+for kind in append copied_older dated_back renamed_over created mounted_over written_still_open \
+  unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own; do
   eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
 done
 
@@ -775,8 +779,8 @@ cases() {
     ctrl_z_at_the_prompt ctrl_z_during_the_copy file_size_limit; do
     run_case "$name" "$name"
   done
-  for kind in append copied_older dated_back renamed_over created mounted_over unpacked_entry \
-    entry_repaired_and_more whole_seconds nothing_of_its_own; do
+  for kind in append copied_older dated_back renamed_over created mounted_over written_still_open \
+    unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own; do
     run_case "changed_while_asking_$kind" "changed_while_asking_$kind"
   done
 }
