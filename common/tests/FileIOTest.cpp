@@ -163,6 +163,32 @@ TEST_F(FileIOTest, AChangedFileIsKeptAndReadBack) {
   EXPECT_EQ("", PkexecLog());  // no prompt for a file changed since it was read
 }
 
+// A stop that comes while a file is read ends the reading, however large
+// the file (a failed read), and only that reading.
+TEST_F(FileIOTest, AStopEndsTheReadingOfAFile) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    text += "0.0.0.0 host" + std::to_string(i) + ".example\n";
+  }
+  WriteFile(Path("hosts"), text);
+  EXPECT_TRUE(InChild([&] {
+    struct StopAtTheFirstLine : NSCheckerTool::LineSink {
+      int lines = 0;
+      void Line(std::string_view) override {
+        if (lines++ == 0) {
+          (void)::raise(SIGTERM);
+        }
+      }
+    } sink;
+    NSCheckerTool::CatchStopSignals();
+    const ReadResult stopped = NSCheckerTool::ReadFileLines(Path("hosts"), nullptr, sink);
+    const int seen = sink.lines;
+    std::string after;
+    return stopped == ReadResult::Failed && seen < 100000 &&
+           NSCheckerTool::ReadWholeFile(Path("hosts"), after) == ReadResult::Ok && after == text;
+  }));
+}
+
 // Once sealed, the staged text can be changed by nobody: not through the
 // descriptor, not through a new opening of it by /proc.
 TEST_F(FileIOTest, SealedTextCanBeReadButNeverChanged) {
@@ -237,6 +263,19 @@ TEST_F(FileIOTest, NothingIsStagedOrInstalledWhereNoRepairMayStart) {
     }));
   }
   EXPECT_EQ("old\n", ReadFile(Path("target")));
+
+  // Nothing is staged when no memory file can be made (no descriptor left):
+  // never a descriptor that stands for something else.
+  EXPECT_TRUE(InChild([&] {
+    std::string was;
+    NSCheckerTool::ReadMark read;
+    (void)NSCheckerTool::ReadWholeFile(Path("target"), was, &read);
+    const int next = ::dup(STDIN_FILENO);  // the lowest free descriptor
+    ::close(next);
+    const struct rlimit few { static_cast<rlim_t>(next), static_cast<rlim_t>(next) };
+    return next > 0 && ::setrlimit(RLIMIT_NOFILE, &few) == 0 &&
+           !NSCheckerTool::StageRepairText("t", "new\n", read);
+  }));
 
   // A copy that fails for another reason (the target has become a
   // directory) stops nothing later.
