@@ -20,6 +20,7 @@ struct ReadMark {
   bool watched = false;  // its watch was set before it was opened (see WatchTarget)
   bool missing = false;  // nothing was at the path
   struct timespec modified {};  // its time of last change, when it was there
+  std::size_t longLines = 0;    // lines that filled the reader's buffer (see ReadLines)
 };
 
 // Reads the regular file at path to its end. Anything that exists but is not

@@ -70,105 +70,149 @@ class Lines {
   std::vector<std::size_t> m_vecStarts;
 };
 
-}  // namespace
+// One reading of a text, start to end, through one buffer: the complete
+// lines in it go out as they come, and a line that fills it is followed to
+// its newline as a long line.
+class Reading {
+ public:
+  Reading(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
+          std::size_t bufferSize)
+      : m_source(source), m_sink(sink), m_lines(needles, sink),
+        m_nSize(std::max<std::size_t>(bufferSize, 1)),
+        m_room(static_cast<char*>(::operator new[](m_nSize + kReadAlign, std::align_val_t{kPage}))),
+        m_buf(m_room.get()), m_bPieces(sink.TakesPieces()) {}
 
-bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
-               std::size_t bufferSize) {
-  // The text read so far, at most size bytes, stands at buf, which moves
-  // inside room (page-aligned) so that every read lands on a 64-byte
-  // boundary: in a bare read() loop over a large file the kernel's copy
-  // took about a tenth longer into a place 16 bytes off one.
-  constexpr std::size_t kPage = 4096;
-  constexpr std::size_t kReadAlign = 64;
-  const std::size_t size = std::max<std::size_t>(bufferSize, 1);
+  // False when the source failed.
+  bool Run() {
+    for (;;) {
+      const ssize_t n = m_source.Read(m_buf + m_nFilled, m_nSize - m_nFilled);
+      if (n < 0) {
+        return false;
+      }
+      const auto read = static_cast<std::size_t>(n);
+      if (m_bInLongLine ? LongLineRead(read) : LinesRead(read)) {
+        return true;
+      }
+    }
+  }
+  std::size_t LongLines() const { return m_nLongLines; }
+
+ private:
+  // The text read so far, at most m_nSize bytes, stands at m_buf, which moves
+  // inside m_room (page-aligned) so that every read lands on a 64-byte
+  // boundary: in a bare read() loop over a large file the kernel's copy took
+  // about a tenth longer into a place 16 bytes off one.
+  static constexpr std::size_t kPage = 4096;
+  static constexpr std::size_t kReadAlign = 64;
   struct PageFree {
     void operator()(char* room) const { ::operator delete[](room, std::align_val_t{kPage}); }
   };
-  const std::unique_ptr<char[], PageFree> room(
-      static_cast<char*>(::operator new[](size + kReadAlign, std::align_val_t{kPage})));
-  char* buf = room.get();
-  Lines lines(needles, sink);
-  std::size_t filled = 0;  // buf[0, filled) holds at most one unfinished line and what follows
-  std::string longLine;    // a line longer than the buffer, gathered
-  bool inLongLine = false;
-  const bool pieces = sink.TakesPieces();
-  // Keeps count bytes from from as the text read so far, ending where the
-  // next read is to land.
-  auto keep = [&](const char* from, std::size_t count) {
-    char* const to = room.get() + (kReadAlign - count % kReadAlign) % kReadAlign;
-    std::memmove(to, from, count);
-    buf = to;
-    filled = count;
-  };
-  // Hands out the complete lines of buf[0, filled), whose last newline can
-  // only stand at from or after it, and keeps the unfinished rest.
-  auto handOut = [&](std::size_t from) {
-    const void* last = filled > from ? ::memrchr(buf + from, '\n', filled - from) : nullptr;
-    if (last != nullptr) {
-      const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
-      lines.Complete(std::string_view(buf, done));
-      keep(buf + done, filled - done);
-    }
-  };
-  for (;;) {
-    const ssize_t n = source.Read(buf + filled, size - filled);
-    if (n < 0) {
-      return false;
-    }
-    const std::size_t read = static_cast<std::size_t>(n);
-    if (inLongLine) {
-      // Until its newline, everything read belongs to the long line.
-      const void* newline = std::memchr(buf, '\n', read);
-      if (newline == nullptr) {
-        if (pieces) {
-          sink.Piece(std::string_view(buf, read), read == 0);
-        } else {
-          longLine.append(buf, read);
-        }
-        if (read == 0) {
-          if (!pieces) {
-            lines.Complete(longLine);
-          }
-          return true;
-        }
-        continue;
-      }
-      const std::size_t rest = static_cast<std::size_t>(static_cast<const char*>(newline) - buf);
-      inLongLine = false;
-      if (pieces) {
-        sink.Piece(std::string_view(buf, rest), true);
-        sink.Between(std::string_view(buf + rest, 1));
-      } else {
-        longLine.append(buf, rest + 1);
-        lines.Complete(longLine);
-        std::string().swap(longLine);
-      }
-      keep(buf + rest + 1, read - rest - 1);
-      handOut(0);  // what follows the long line may hold complete lines already
-      continue;
-    }
+
+  // read more bytes after the text read so far; true at the end of the text.
+  bool LinesRead(std::size_t read) {
     // Only what was just read can hold the last newline: the lines before it
     // were handed out already.
-    const std::size_t from = filled;
-    filled += read;
-    handOut(from);
+    const std::size_t from = m_nFilled;
+    m_nFilled += read;
+    HandOut(from);
     if (read == 0) {
-      if (filled > 0) {
-        lines.Complete(std::string_view(buf, filled));  // the last line, without "\n"
+      if (m_nFilled > 0) {
+        m_lines.Complete(std::string_view(m_buf, m_nFilled));  // the last line, without "\n"
       }
       return true;
     }
-    if (filled == size) {
-      // One line fills the buffer: gather it whole, or hand it on in pieces.
-      inLongLine = true;
-      if (pieces) {
-        sink.Piece(std::string_view(buf, filled), false);
+    if (m_nFilled == m_nSize) {
+      StartLongLine();
+    }
+    return false;
+  }
+
+  // One line fills the buffer: gather it whole, or hand it on in pieces.
+  void StartLongLine() {
+    ++m_nLongLines;
+    m_bInLongLine = true;
+    if (m_bPieces) {
+      m_sink.Piece(std::string_view(m_buf, m_nFilled), false);
+    } else {
+      m_longLine.assign(m_buf, m_nFilled);
+    }
+    Keep(m_buf, 0);
+  }
+
+  // read more bytes of a long line, from the start of the buffer: until its
+  // newline, everything read belongs to it. True at the end of the text.
+  bool LongLineRead(std::size_t read) {
+    const void* newline = std::memchr(m_buf, '\n', read);
+    if (newline == nullptr) {
+      if (m_bPieces) {
+        m_sink.Piece(std::string_view(m_buf, read), read == 0);
       } else {
-        longLine.assign(buf, filled);
+        m_longLine.append(m_buf, read);
+        if (read == 0) {
+          m_lines.Complete(m_longLine);
+        }
       }
-      keep(buf, 0);
+      return read == 0;
+    }
+    const auto rest = static_cast<std::size_t>(static_cast<const char*>(newline) - m_buf);
+    m_bInLongLine = false;
+    if (m_bPieces) {
+      m_sink.Piece(std::string_view(m_buf, rest), true);
+      m_sink.Between(std::string_view(m_buf + rest, 1));
+    } else {
+      m_longLine.append(m_buf, rest + 1);
+      m_lines.Complete(m_longLine);
+      std::string().swap(m_longLine);
+    }
+    Keep(m_buf + rest + 1, read - rest - 1);
+    HandOut(0);  // what follows the long line may hold complete lines already
+    return false;
+  }
+
+  // Hands out the complete lines of the text read so far, whose last newline
+  // can only stand at from or after it, and keeps the unfinished rest.
+  void HandOut(std::size_t from) {
+    const void* last =
+        m_nFilled > from ? ::memrchr(m_buf + from, '\n', m_nFilled - from) : nullptr;
+    if (last != nullptr) {
+      const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - m_buf) + 1;
+      m_lines.Complete(std::string_view(m_buf, done));
+      Keep(m_buf + done, m_nFilled - done);
     }
   }
+
+  // Keeps count bytes from from as the text read so far, ending where the
+  // next read is to land.
+  void Keep(const char* from, std::size_t count) {
+    char* const to = m_room.get() + (kReadAlign - count % kReadAlign) % kReadAlign;
+    std::memmove(to, from, count);
+    m_buf = to;
+    m_nFilled = count;
+  }
+
+  ByteSource& m_source;
+  LineSink& m_sink;
+  Lines m_lines;
+  const std::size_t m_nSize;
+  const std::unique_ptr<char[], PageFree> m_room;
+  char* m_buf;
+  std::size_t m_nFilled = 0;  // m_buf holds at most one unfinished line and what follows
+  const bool m_bPieces;
+  bool m_bInLongLine = false;
+  std::string m_longLine;  // a line longer than the buffer, gathered
+  std::size_t m_nLongLines = 0;
+};
+
+}  // namespace
+
+bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
+               std::size_t bufferSize, std::size_t* longLines) {
+  Reading reading(source, needles, sink, bufferSize);
+  const bool read = reading.Run();
+  if (longLines != nullptr) {
+    *longLines = reading.LongLines();
+  }
+  return read;
 }
 
 }  // namespace NSCheckerTool

@@ -65,10 +65,12 @@ class LineSink {
 // ASCII letters compared without regard to case (see FindIgnoringCase).
 // Nothing of the other lines is kept. A line longer than the buffer is
 // gathered whole before it is looked at, unless the sink takes it in
-// pieces: then the memory used does not grow with the length of a line. False when the source failed; what
-// was handed out until then stands.
+// pieces: then the memory used does not grow with the length of a line.
+// A line is long when it fills the buffer: bufferSize bytes or more without
+// its "\n". With longLines, how many lines were long. False when the source
+// failed; what was handed out until then stands.
 constexpr std::size_t kLineBufferSize = std::size_t{256} * 1024;
 bool ReadLines(ByteSource& source, const std::vector<std::string>* needles, LineSink& sink,
-               std::size_t bufferSize = kLineBufferSize);
+               std::size_t bufferSize = kLineBufferSize, std::size_t* longLines = nullptr);
 
 }  // namespace NSCheckerTool
