@@ -78,6 +78,10 @@ class HostsChecker {
   // is a single token).
   static bool ReadHostsLine(std::string_view line, HostsLine& out);
 
+  // A line too long to hold is digested with its long fields and runs of
+  // blanks passed over this many bytes at a time.
+  static constexpr std::size_t kSkimBytes = 8;
+
  protected:
   HostsChecker();
 
