@@ -81,9 +81,9 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
   }
   struct stat st {};
   StoppableSource source(fd);
-  const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                  ReadLines(source, needles, sink, bufferSize,
-                            mark != nullptr ? &mark->longLines : nullptr);
+  const bool ok =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      ReadLines(source, needles, sink, bufferSize, mark != nullptr ? &mark->longLines : nullptr);
   ::close(fd);  // read-only: nothing to lose on close
   if (ok && mark != nullptr) {
     mark->modified = st.st_mtim;

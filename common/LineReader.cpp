@@ -172,8 +172,7 @@ class Reading {
   // Hands out the complete lines of the text read so far, whose last newline
   // can only stand at from or after it, and keeps the unfinished rest.
   void HandOut(std::size_t from) {
-    const void* last =
-        m_nFilled > from ? ::memrchr(m_buf + from, '\n', m_nFilled - from) : nullptr;
+    const void* last = m_nFilled > from ? ::memrchr(m_buf + from, '\n', m_nFilled - from) : nullptr;
     if (last != nullptr) {
       const std::size_t done = static_cast<std::size_t>(static_cast<const char*>(last) - m_buf) + 1;
       m_lines.Complete(std::string_view(m_buf, done));
