@@ -1,4 +1,5 @@
 #include "checkers/LinuxHostsChecker.h"
+#include "common/LineReader.h"
 #include "testsupport/TestSupport.h"
 
 #include <sys/stat.h>
@@ -20,6 +21,8 @@ class TestableHostsChecker : public LinuxHostsChecker {
   const std::string& Content() const { return m_strHostsContent; }
   const std::map<std::string, std::string>& Hosts() const { return m_mapHosts; }
   EmHostsCheckerState Rebuild() { return RebuildContent(); }
+  // How many lines of the last reading filled the reader's buffer.
+  std::size_t LongLines() const { return m_read.longLines; }
 
  private:
   std::string m_strPath;
@@ -28,17 +31,32 @@ class TestableHostsChecker : public LinuxHostsChecker {
 const char kOneDomain[] = R"(<hosts><hosts1 domain="local.tolvane.com" ip="127.0.0.1"/></hosts>)";
 const char kCanonical[] = "127.0.0.1            local.tolvane.com";
 
-// The text with every line made longer than the read buffer: blanks
-// widened (the same reading), or a long field put before each newline.
+constexpr std::size_t kLong = NSCheckerTool::kLineBufferSize;  // fills the read buffer
+
+// The text with its lines made as long as the read buffer: blanks widened
+// (the same reading), a long field put before each newline, or blanks
+// before each line.
 std::vector<std::string> Longer(const std::string& text) {
-  const std::string wide(140000, ' ');
+  const std::string wide(kLong, ' ');
   std::string blanks, field, lead;
   for (const char c : text) {
     blanks += c == ' ' || c == '\t' ? wide : std::string(1, c);
-    field += c == '\n' ? " " + std::string(140000, 'x') + "\n" : std::string(1, c);
+    field += c == '\n' ? " " + std::string(kLong, 'x') + "\n" : std::string(1, c);
     lead += c == '\n' ? "\n" + wide : std::string(1, c);
   }
   return {blanks, field, wide + lead};
+}
+
+// How many lines of text are as long as the read buffer or longer: those
+// that a reading of it hands on in pieces.
+std::size_t LongLines(const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    count += end - begin >= kLong ? 1 : 0;
+    begin = end + 1;
+  }
+  return count;
 }
 
 }  // namespace
@@ -148,6 +166,7 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
       ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
       const EmHostsCheckerState code = whole.Check();
       EXPECT_EQ(code, program.Check());
+      EXPECT_EQ(LongLines(longer), program.LongLines());
       // The repair's text, built with each long line kept once.
       EXPECT_EQ(code, program.Rebuild());
       EXPECT_TRUE(whole.Content() == program.Content()) << "the corrected texts differ";
@@ -158,18 +177,19 @@ TEST_F(HostsCheckTest, JudgesAndRewritesLines) {
   }
 }
 
-// The program's checker skims long fields and runs of blanks eight bytes at
-// a time: every byte that ends a field still ends it, wherever it falls.
+// The program's checker skims long fields and runs of blanks a word at a
+// time: every byte that ends a field still ends it, wherever it falls.
 TEST_F(HostsCheckTest, LongFieldsEndWhereTheResolverEndsThem) {
   using namespace std::string_literals;
   for (const char end : " \t\v\f\r#\0\n\xc2"s) {
-    for (std::size_t shift = 0; shift < 9; ++shift) {
+    for (std::size_t shift = 0; shift <= HostsChecker::kSkimBytes; ++shift) {
       SCOPED_TRACE(std::to_string(static_cast<int>(end)) + " after " + std::to_string(shift));
-      const std::string field(140000 + shift, 'x');
-      const std::string blanks(140000 + shift, ' ');
+      const std::string field(kLong + shift, 'x');
+      const std::string blanks(kLong + shift, ' ');
       for (const std::string& text :
            {"127.0.0.1 local.tolvane.com\n127.0.0.1 " + field + end + field.substr(0, 16) +
                 " local.tolvane.com\n",
+            "127.0.0.1 local.tolvane.com\n10.0.0.1 " + field + end + "local.tolvane.com\n",
             "127.0.0.1 local.tolvane.com" + blanks + end + "x\n",
             "127.0.0.1" + blanks + end + "local.tolvane.com\n"}) {
         WriteFile(Path("hosts"), text);
@@ -178,6 +198,7 @@ TEST_F(HostsCheckTest, LongFieldsEndWhereTheResolverEndsThem) {
         ASSERT_EQ(EmHostsOk, InitWith(whole, kOneDomain));
         ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
         EXPECT_EQ(whole.Check(), program.Check());
+        EXPECT_EQ(1u, program.LongLines());
       }
     }
   }
@@ -189,10 +210,10 @@ TEST_F(HostsCheckTest, LongFieldsEndWhereTheResolverEndsThem) {
 // is another name.
 TEST_F(HostsCheckTest, LongLinesAreJudgedAsTheResolverReadsThem) {
   const std::string c = kCanonical;
-  for (std::size_t shift = 0; shift < 9; ++shift) {
+  for (std::size_t shift = 0; shift <= HostsChecker::kSkimBytes; ++shift) {
     SCOPED_TRACE(shift);
-    const std::string blanks(140000 + shift, ' ');
-    const std::string field(140000 + shift, 'x');
+    const std::string blanks(kLong + shift, ' ');
+    const std::string field(kLong + shift, 'x');
     struct Case {
       std::string file;
       EmHostsCheckerState code;
@@ -208,6 +229,7 @@ TEST_F(HostsCheckTest, LongLinesAreJudgedAsTheResolverReadsThem) {
       TestableHostsChecker program(Path("hosts"), true);
       ASSERT_EQ(EmHostsOk, InitWith(program, kOneDomain));
       EXPECT_EQ(k.code, program.Check());
+      EXPECT_EQ(1u, program.LongLines());
       if (k.code == EmHostsNeedRepair) {
         EXPECT_EQ(k.code, program.Rebuild());
         EXPECT_TRUE(k.content == program.Content()) << "the corrected text differs";
