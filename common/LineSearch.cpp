@@ -185,12 +185,14 @@ __attribute__((target("avx2"))) const char* FindAvx2(const char* from, const cha
                         _mm256_set1_epi8(static_cast<char>(pattern.lowered[pattern.other] | 0x20))};
   // Rounds of 128 positions that all start a text of n bytes inside [from,
   // end) (from stands at most n - 1 bytes before end).
-  for (std::size_t rounds = (static_cast<std::size_t>(end - from) + 1 - n) / 128; rounds > 0;
-       --rounds, from += 128) {
+  static_assert(sizeof(__m256i) == kWidestVector && kRoundVectors == 4, "a round of four vectors");
+  constexpr std::size_t kRound = kRoundVectors * kWidestVector;
+  for (std::size_t rounds = (static_cast<std::size_t>(end - from) + 1 - n) / kRound; rounds > 0;
+       --rounds, from += kRound) {
     const __m256i h0 = Hits32(filter, from);
-    const __m256i h1 = Hits32(filter, from + 32);
-    const __m256i h2 = Hits32(filter, from + 64);
-    const __m256i h3 = Hits32(filter, from + 96);
+    const __m256i h1 = Hits32(filter, from + kWidestVector);
+    const __m256i h2 = Hits32(filter, from + 2 * kWidestVector);
+    const __m256i h3 = Hits32(filter, from + 3 * kWidestVector);
     const __m256i any = _mm256_or_si256(_mm256_or_si256(h0, h1), _mm256_or_si256(h2, h3));
     if (_mm256_testz_si256(any, any) != 0) {
       continue;
@@ -198,12 +200,12 @@ __attribute__((target("avx2"))) const char* FindAvx2(const char* from, const cha
     const __m256i each[] = {h0, h1, h2, h3};
     for (std::ptrdiff_t k = 0; k < 4; ++k) {
       const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(each[k]));
-      if (const char* match = FirstMatch(from + 32 * k, mask, pattern.lowered)) {
+      if (const char* match = FirstMatch(from + kWidestVector * k, mask, pattern.lowered)) {
         return match;
       }
     }
   }
-  for (; static_cast<std::size_t>(end - from) >= n + 31; from += 32) {
+  for (; static_cast<std::size_t>(end - from) >= n + kWidestVector - 1; from += kWidestVector) {
     const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(Hits32(filter, from)));
     if (const char* match = FirstMatch(from, mask, pattern.lowered)) {
       return match;

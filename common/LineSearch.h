@@ -19,6 +19,10 @@ enum class SearchWidth { kPlain, kSse2, kAvx2 };
 // widest below it that the build and the CPU have); answers the width asked
 // for before (the widest at first). Tests run their rows at every width through it.
 SearchWidth UseSearchWidth(SearchWidth width);
+// The widest search tests kWidestVector positions at once, and branches once
+// a round of kRoundVectors such vectors.
+constexpr std::size_t kWidestVector = 32;
+constexpr std::size_t kRoundVectors = 4;
 
 // The first place in [from, end) where needle stands, ASCII letters compared
 // without regard to case (other bytes exactly); null when there is none or

@@ -66,6 +66,8 @@ TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
   // A vector tests 16 or 32 positions, a round four vectors; the bytes
   // tested are two rare ones of the needle, not its first.
   auto at = [](std::size_t n) { return std::string(n, 'x'); };
+  constexpr std::size_t vec = NSCheckerTool::kWidestVector;  // the widest vector and round
+  constexpr std::size_t rnd = NSCheckerTool::kRoundVectors * vec;
   struct Case {
     std::string text, needle;
     std::ptrdiff_t at;
@@ -89,13 +91,13 @@ TEST(LineSearchTest, FindsEveryLetterCaseAndNothingElse) {
       // At the edges of the vectors of a round, at the text's end after a
       // round and after a vector, the needle's bytes across a vector's
       // edge, the end cut short.
-      {at(31) + "Local.tolvane.com" + pad, domain, 31},
-      {at(32) + "LOCAL.TOLVANE.COM" + at(100), domain, 32},
-      {at(95) + "local.tolvane.com" + pad, domain, 95},
-      {at(127) + "local.Tolvane.com", domain, 127},
-      {at(159) + "local.tolvane.coM", domain, 159},
-      {at(23) + "local.tolvane.com" + pad, domain, 23},
-      {at(128) + "local.tolvane.co", domain, -1},
+      {at(vec - 1) + "Local.tolvane.com" + pad, domain, vec - 1},
+      {at(vec) + "LOCAL.TOLVANE.COM" + at(100), domain, vec},
+      {at(rnd - vec - 1) + "local.tolvane.com" + pad, domain, rnd - vec - 1},
+      {at(rnd - 1) + "local.Tolvane.com", domain, rnd - 1},
+      {at(rnd + vec - 1) + "local.tolvane.coM", domain, rnd + vec - 1},
+      {at(vec - 9) + "local.tolvane.com" + pad, domain, vec - 9},
+      {at(rnd) + "local.tolvane.co", domain, -1},
       // Its first bytes just before it, other bytes from 0x80 next to it, in
       // capitals, and alike but for bit 7.
       {at(20) + "local.tolvlocal.tolvane.com" + pad, domain, 30},
@@ -137,8 +139,11 @@ TEST(LineSearchTest, AgreesWithAPlainReading) {
   testsupport::AtEverySearchWidth([&] {
     compared = 0;
     for (int round = 0; round < 3000; ++round) {
-      // Some long enough for rounds of four 32-byte vectors.
-      const std::string text = pick(round % 16 == 0 ? 130 + random() % 170 : random() % 70);
+      // Some long enough for rounds of the widest vectors.
+      const std::string text =
+          pick(round % 16 == 0 ? NSCheckerTool::kRoundVectors * NSCheckerTool::kWidestVector + 2 +
+                                     random() % 170
+                               : random() % 70);
       std::vector<std::string> needles;
       for (std::size_t n = 1 + random() % 3; n > 0; --n) {
         std::string needle = pick(1 + random() % 4);
