@@ -203,9 +203,13 @@ int OpenReportFile(const std::string& path) {
     }
     const Fd node(::openat(folder.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (node.Get() < 0) {  // only a missing last part is made, and only anew
-      return last && errno == ENOENT
-                 ? ::openat(folder.Get(), name.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW, 0666)
-                 : -1;
+      if (!last || errno != ENOENT) {
+        return -1;
+      }
+      if (g_pBeforeReportCreate != nullptr) {
+        g_pBeforeReportCreate(folder.Get(), name.c_str());
+      }
+      return ::openat(folder.Get(), name.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     }
     struct stat seen {};
     struct stat in {};
@@ -250,6 +254,8 @@ int OpenReportFile(const std::string& path) {
 }
 
 }  // namespace
+
+void (*g_pBeforeReportCreate)(int folder, const char* name) = nullptr;
 
 bool WriteReport(const std::string& path, const std::string& text) {
   const int fd = OpenReportFile(path);

@@ -51,5 +51,9 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
 // or the directory owner's (fs.protected_regular and fs.protected_fifos at
 // 2); any other is a report that cannot be written.
 bool WriteReport(const std::string& path, const std::string& text);
+// When set, called with the folder and the name of a report file that the
+// walk found missing, just before it is created there (tests make a file
+// appear at that moment).
+extern void (*g_pBeforeReportCreate)(int folder, const char* name);
 
 }  // namespace NSCheckerTool

@@ -86,6 +86,13 @@ TEST_F(FileIOTest, TheReportPathIsWalkedAsTheKernelWalksIt) {
       {Path("hop40"), true, Path("r.html")},
       {Path("hop41"), false, ""},
       {"/proc/self/fd/" + std::to_string(pipe[1]), true, ""},
+      // A file that appears after the walk found none is not written through.
+      {Path("raced.html"), false, ""},
+  };
+  NSCheckerTool::g_pBeforeReportCreate = [](int folder, const char* name) {
+    if (std::string(name) == "raced.html") {
+      ::close(::openat(folder, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -94,6 +101,8 @@ TEST_F(FileIOTest, TheReportPathIsWalkedAsTheKernelWalksIt) {
       EXPECT_EQ("<table>\n", ReadFile(c.lands));
     }
   }
+  NSCheckerTool::g_pBeforeReportCreate = nullptr;
+  EXPECT_EQ("", ReadFile(Path("raced.html")));
   // In a sticky folder that others may write to (as root: one of nobody's):
   // a link of the folder owner's is followed, one of a third user's is not.
   if (RunningAsRoot()) {
