@@ -76,6 +76,10 @@ bool InChild(const std::function<bool()>& body) {
   return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+const char kWordsFrom[] =
+    "the report's words are expected as testsupport/catalogue.tsv gives them; the program's are "
+    "in checktool/Messages.cpp";
+
 std::string Word(int id, bool chinese) {
   std::istringstream in(ReadFile(CATALOGUE_FILE));
   std::string line;

@@ -35,6 +35,9 @@ std::string Word(int id, bool chinese = false);
 enum class Cells { Correct, Repaired, Failed, Internal };
 std::string StatusCells(Cells cells, bool chinese = false);
 std::string ReportText(Cells hosts, Cells setup, bool chinese = false);
+// For the trace of a test that compares with those words: where a changed
+// word is to be changed in the expectation too.
+extern const char kWordsFrom[];
 
 // Parses xml into doc (which must outlive the node) and answers its first
 // top-level element called name, or a null node.

@@ -10,6 +10,7 @@ using namespace testsupport;
 class ClientCheckToolTest : public TempDirTest {};
 
 TEST_F(ClientCheckToolTest, RendersTheReportByteForByte) {
+  SCOPED_TRACE(kWordsFrom);
   TestableTool tool;
   StubHosts* hosts = tool.UseHosts(1, 0);
   StubSetup* setup = tool.UseSetup(0, 0);
@@ -47,6 +48,7 @@ TEST_F(ClientCheckToolTest, RepairsOnlyAfterCheckCodeOne) {
 }
 
 TEST_F(ClientCheckToolTest, StatusCellsForEveryPairOfCodes) {
+  SCOPED_TRACE(kWordsFrom);
   const std::string correct = StatusCells(Cells::Correct);
   const std::string repaired = StatusCells(Cells::Repaired);
   const std::string failed = StatusCells(Cells::Failed);
@@ -76,6 +78,7 @@ TEST_F(ClientCheckToolTest, StatusCellsForEveryPairOfCodes) {
 
 // Which texts a language code selects, and the ids outside the catalogue.
 TEST_F(ClientCheckToolTest, CatalogueInBothLanguages) {
+  SCOPED_TRACE(kWordsFrom);
   struct Case {
     const char* lan;
     int id;
@@ -97,6 +100,7 @@ TEST_F(ClientCheckToolTest, CatalogueInBothLanguages) {
 // shown them (the English texts of 12 and 13 are our own); none holds
 // markup.
 TEST_F(ClientCheckToolTest, EveryTextOfTheCatalogue) {
+  SCOPED_TRACE(kWordsFrom);
   TestableTool tool;
   for (int id = 0; id <= 36; ++id) {
     SCOPED_TRACE(id);

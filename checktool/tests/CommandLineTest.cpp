@@ -162,6 +162,7 @@ TEST_F(CommandLineTest, UsageErrorsPrintOneLineAndRunNoCheck) {
 }
 
 TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   WriteFile(Path("report.html"), std::string(5000, 'x'));  // replaced, not appended to
   RunResult run =
@@ -178,6 +179,7 @@ TEST_F(CommandLineTest, RepairsTheHostsFileAndWritesTheReport) {
 
 // Which language each code gives: Chinese for "cs" alone, whatever LANG says.
 TEST_F(CommandLineTest, EachLanguageCodeGivesItsTexts) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   for (const char* code : {"cs", "zh", "de", "", "en"}) {
     SCOPED_TRACE(code);
@@ -190,6 +192,7 @@ TEST_F(CommandLineTest, EachLanguageCodeGivesItsTexts) {
 }
 
 TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   const std::string entry =
       "[Desktop Entry]\r\nType=Application\r\nName=Tolvane\r\nExec=/opt/old %U\r\n\r\n[Desktop "
@@ -208,6 +211,7 @@ TEST_F(CommandLineTest, RepairsTheDesktopEntryChangingOnlyItsMainExecLine) {
 }
 
 TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   struct Case {
     const char* what;
@@ -235,6 +239,7 @@ TEST_F(CommandLineTest, WhatCannotBeReadIsReportedAndNeverReplaced) {
 }
 
 TEST_F(CommandLineTest, AMissingHostsFileIsCreated) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   RunResult run = RunSandboxed(Given("", kGoodEntry) + "rm /etc/hosts",
                                {"--path", Path("r.html"), "--lang", "en"});
@@ -257,6 +262,7 @@ TEST_F(CommandLineTest, AReportThatCannotBeWrittenIsAFailure) {
 }
 
 TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   const std::string brokenHosts = "127.0.0.1 localhost\n10.0.0.1 local.tolvane.com\n";
   const std::string brokenEntry = "[Desktop Entry]\nType=Application\nExec=old\n";
@@ -284,6 +290,7 @@ TEST_F(CommandLineTest, FailedRepairsAreReportedAndLeaveTheTargetsWhole) {
 // The text is staged in memory: what stands at the old temporary path, and a
 // full /tmp, make no difference.
 TEST_F(CommandLineTest, NothingAtTheOldTemporaryPathMattersToARepair) {
+  SCOPED_TRACE(kWordsFrom);
   REQUIRE_SANDBOX();
   struct Case {
     const char* what;

@@ -111,6 +111,7 @@ for lang in en cs; do
       echo "FAIL $name"
       echo "  expected: $want"
       echo "  browser:  $got"
+      echo "  (the report's words are expected as testsupport/catalogue.tsv gives them; the program's are in checktool/Messages.cpp)"
     fi
     if [ "$n" -eq 2 ]; then
       # shellcheck disable=SC2086

@@ -229,8 +229,14 @@ same() {
 }
 
 # word ID: the report's English text of ID, from the tests' own catalogue.
+# The first in a case says, in the case's log, where a changed word is to be
+# changed in what the case expects.
 CATALOGUE=${SYSTEST_LIB%/*}/../../testsupport/catalogue.tsv
 word() {
+  if [ -n "${CASE:-}" ] && [ ! -e "$CASE/words-from" ]; then
+    : >"$CASE/words-from"
+    echo "  (the report's words are expected as testsupport/catalogue.tsv gives them; the program's are in checktool/Messages.cpp)" >&2
+  fi
   awk -F '\t' -v id="$1" '$1 == id { print $3; found = 1; exit } END { exit !found }' "$CATALOGUE" ||
     echo "no word $1 in $CATALOGUE" >&2
 }
