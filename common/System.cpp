@@ -106,12 +106,21 @@ class TerminalModes {
   TerminalModes(const TerminalModes&) = delete;
   TerminalModes& operator=(const TerminalModes&) = delete;
 
-  // Only while our job has the terminal: a background job changes no
-  // modes (there, the prompt could not have changed them either: the
-  // terminal stops a background job that tries).
-  void Restore() {
-    if (m_nFd >= 0 && ::tcgetpgrp(m_nFd) == ::getpgrp()) {
+  // Only where the prompt had the terminal: while our job has it, or when
+  // the prompt was ended for a key typed on it (Ctrl-Z: the job's first
+  // process may have stopped and given it back to the shell already). A
+  // job in the background changes no modes: its prompt could not have
+  // changed them either, the terminal stops a job that tries.
+  void Restore(bool hadTheTerminal) {
+    if (m_nFd >= 0 && (hadTheTerminal || ::tcgetpgrp(m_nFd) == ::getpgrp())) {
+      // SIGTTOU blocked lets the call through instead of stopping us.
+      sigset_t ttou;
+      sigset_t kept;
+      sigemptyset(&ttou);
+      sigaddset(&ttou, SIGTTOU);
+      (void)::sigprocmask(SIG_BLOCK, &ttou, &kept);
       (void)::tcsetattr(m_nFd, TCSANOW, &m_modes);
+      (void)::sigprocmask(SIG_SETMASK, &kept, nullptr);
     }
     Close();
   }
@@ -226,6 +235,7 @@ class CommandRun {
     const bool prompt = m_command.privileged && ::geteuid() != 0;
     if (prompt) {
       m_terminal.emplace();  // as it is now: the user may have changed it while we were stopped
+      m_bKeyTyped = false;
     }
     m_pid = ::fork();
     if (m_pid == 0) {
@@ -266,6 +276,10 @@ class CommandRun {
     struct signalfd_siginfo info {};
     while (::read(m_nSignals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
       const int signal = static_cast<int>(info.ssi_signo);
+      // The terminal sends its keys' signals (Ctrl-C, Ctrl-\, Ctrl-Z) to
+      // the job that has it.
+      m_bKeyTyped = m_bKeyTyped || ((signal == SIGINT || signal == SIGQUIT || signal == SIGTSTP) &&
+                                    info.ssi_code == SI_KERNEL);
       if (signal == SIGTSTP) {
         CtrlZ();
       } else if (signal == SIGTTIN || signal == SIGTTOU) {
@@ -312,7 +326,7 @@ class CommandRun {
       return;  // it ended by itself: what it left on the terminal stays
     }
     if (m_terminal) {
-      m_terminal->Restore();
+      m_terminal->Restore(m_bKeyTyped);
     }
     if (m_bSuspend) {
       m_bSuspend = false;
@@ -344,6 +358,7 @@ class CommandRun {
   pid_t m_pid = -1;
   int m_nStatus = -1;
   bool m_bSuspend = false;  // Ctrl-Z came: we stop once the prompt is gone
+  bool m_bKeyTyped = false;  // a signal came from a key typed on the terminal
   std::optional<TerminalModes> m_terminal;  // the modes when the prompt started
 };
 
