@@ -8,6 +8,7 @@
 #   sh scripts/mutate.sh BASE [--groups "faults attackers"] [--only "case ..."]
 #                        [--max N] [--list] [--jobs N] [--preset dev|ci]
 #   sh scripts/mutate.sh --canaries tests/canaries [--jobs N] [--preset dev|ci]
+#                        [--build-dir build/ci]
 #
 # With --canaries, the fixed slips kept as patches in that folder instead:
 # each planted alone, built, and only the tests its "Caught-by:" lines name
@@ -15,6 +16,11 @@
 # "canary slips caught: C/N" and exits 1 unless every slip was caught, and
 # also when a patch no longer applies or no longer builds (it must then be
 # re-made, not skipped); that is CI's check that the tests still catch them.
+# With --build-dir (as root), an existing build of the work tree is reused
+# instead of a build of the copy: each build runs in a private mount
+# namespace where the copy's files that the patches change are bound over
+# the work tree's, so the tree itself is never written; at the end those
+# files are built once more as they are, and the build is as it was.
 #
 # Our own script, not the mutation tool on PyPI: this machine cannot reach
 # PyPI, and the few operators wanted here fit in a page of stdlib Python.
@@ -302,7 +308,7 @@ def canary_tests(tmp, binary, canary, guard, limits):
     return None, ran
 
 
-def canaries(folder, preset, jobs):
+def canaries(folder, preset, jobs, build_dir):
     """Plants each patch of folder alone in the copy, builds, runs the tests it
     names; prints "canary slips caught: C/N"; 0 when all N were caught."""
     folder = os.path.join(ROOT, folder) if not os.path.isabs(folder) else folder
@@ -315,9 +321,27 @@ def canaries(folder, preset, jobs):
     except ValueError as e:
         print("canaries: %s" % e)
         return 2
-    binary, tmp = os.path.join(ROOT, "build/mutate", preset), tempfile.mkdtemp(prefix="checktool-canaries.")
     guard = GUARD if os.geteuid() == 0 and subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0 else []
+    binary = os.path.abspath(build_dir) if build_dir else os.path.join(ROOT, "build/mutate", preset)
+    if build_dir:
+        cache = os.path.join(binary, "CMakeCache.txt")
+        home = re.search(r"^CMAKE_HOME_DIRECTORY:INTERNAL=(.*)$", open(cache).read(), re.M) if os.path.isfile(cache) else None
+        if not guard or not home or os.path.realpath(home[1]) != os.path.realpath(ROOT):
+            print("canaries: --build-dir needs root, mount namespaces and a configured build of %s" % ROOT)
+            return 2
     wanted = sorted({t for c in planted for t in c.targets()})
+    bound = sorted({p for c in planted for p in c.files})  # bound over the tree's for a reused build
+    marker = os.path.join(binary, "CANARY-SLIP-PLANTED")
+    tmp = tempfile.mkdtemp(prefix="checktool-canaries.")
+
+    def build(targets):
+        cmd = ["cmake", "--build", binary, "-j", str(jobs), "--target", *targets]
+        if build_dir:
+            binds = [x for p in bound for x in (os.path.join(SRC, p), os.path.join(ROOT, p))]
+            cmd = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                   'while [ "$1" != -- ]; do mount --bind "$1" "$2" || exit 1; shift 2; done; shift; exec "$@"',
+                   "sh", *binds, "--", *cmd]
+        return run(cmd, os.path.join(tmp, "build.log")) == "ok"
     # git apply outside any repository: the copy lies inside the work tree's.
     apply_env = dict(os.environ, GIT_CEILING_DIRECTORIES=os.path.dirname(SRC))
     relative = os.path.relpath(folder, ROOT)
@@ -328,13 +352,23 @@ def canaries(folder, preset, jobs):
     started = time.time()
     try:
         sync_copy()
+        if build_dir and not os.path.exists(marker):
+            # The copies dated as the tree's files: the reused build has them already.
+            for p in bound:
+                if os.path.isfile(os.path.join(ROOT, p)):
+                    stat = os.stat(os.path.join(ROOT, p))
+                    os.utime(os.path.join(SRC, p), ns=(stat.st_atime_ns, stat.st_mtime_ns))
+        if build_dir:  # left by a run that was killed: its build holds a slip until rebuilt
+            with open(marker, "w") as f:
+                f.write("A canary slip may be built in here: sh scripts/mutate.sh --canaries %s "
+                        "--build-dir %s builds it back\n" % (os.path.relpath(folder, ROOT), build_dir))
         if not os.path.isfile(os.path.join(binary, "CMakeCache.txt")):
             ninja = ["-G", "Ninja"] if shutil.which("ninja") else []
             if run(["cmake", "--preset", preset, "-B", binary, *ninja], os.path.join(tmp, "configure.log"), cwd=SRC) != "ok":
                 show("configure.log")
                 print("canaries: the configuration failed")
                 return 2
-        if run(["cmake", "--build", binary, "-j", str(jobs), "--target", *wanted], os.path.join(tmp, "build.log")) != "ok":
+        if not build(wanted):
             show("build.log")
             print("canaries: the unchanged sources do not build")
             return 2
@@ -363,8 +397,7 @@ def canaries(folder, preset, jobs):
                 current = {}
                 continue
             subprocess.run(["git", "apply", c.path], cwd=SRC, env=apply_env, check=True, capture_output=True)
-            if run(["cmake", "--build", binary, "-j", str(jobs), "--target", *c.targets()],
-                   os.path.join(tmp, "build.log")) != "ok":
+            if not build(c.targets()):
                 show("build.log")
                 outcome, why = "DOES NOT BUILD", "re-make it against today's code (%s/README.md)" % relative
             else:
@@ -381,6 +414,13 @@ def canaries(folder, preset, jobs):
         stop_child()
         for p, text in current.items():
             write(p, text)
+        # The reused build made whole again: the files the slips were in, as they are.
+        if build_dir and os.path.exists(marker):
+            if build(wanted):
+                os.remove(marker)
+            else:
+                show("build.log")
+                print("canaries: %s could not be built back; %s tells how" % (build_dir, marker))
         shutil.rmtree(tmp, ignore_errors=True)
     print("canaries took %d s" % (time.time() - started))
     print("canary slips caught: %d/%d" % (caught, len(planted)))
@@ -391,6 +431,7 @@ def main():
     ap = argparse.ArgumentParser(description="Plant slips in the lines a change adds; list those the tests miss.")
     ap.add_argument("base", nargs="?", help="the commit the change starts from (git diff BASE)")
     ap.add_argument("--canaries", metavar="DIR", help="plant the fixed slips of DIR/*.patch instead (for CI)")
+    ap.add_argument("--build-dir", help="with --canaries: reuse this build of the work tree (root only)")
     ap.add_argument("--groups", default="", help='whole-program groups to run too, e.g. "faults attackers"')
     ap.add_argument("--only", default="", help="cases of those groups (SYSTEST_ONLY)")
     ap.add_argument("--max", type=int, default=0, help="at most N mutants, evenly spaced over the list")
@@ -400,8 +441,10 @@ def main():
     a = ap.parse_args()
     if a.canaries:
         if a.base or a.groups or a.only or a.max or a.list:
-            ap.error("--canaries takes only --jobs and --preset")
-        return canaries(a.canaries, a.preset, a.jobs)
+            ap.error("--canaries takes only --jobs, --preset and --build-dir")
+        return canaries(a.canaries, a.preset, a.jobs, a.build_dir)
+    if a.build_dir:
+        ap.error("--build-dir goes with --canaries")
     if not a.base:
         ap.error("BASE is needed (or --canaries DIR)")
     groups = a.groups.split()
