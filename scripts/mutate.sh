@@ -391,9 +391,10 @@ def canaries(folder, preset, jobs, build_dir):
             if not applies:
                 sys.stdout.write(open(log, errors="replace").read() if os.path.exists(log) else "")
                 print("[%d/%d] DOES NOT APPLY %s: the code it slips has changed. Re-make it, do not skip it: "
-                      "plant the same slip (%s) by hand in %s, check that its Caught-by tests fail, and write "
-                      "it with `git diff` under the same header lines (%s/README.md)."
-                      % (n, len(planted), c.name, c.what, " ".join(c.files), relative), flush=True)
+                      "plant the same slip (%s) by hand in %s, check that its Caught-by tests (%s) fail, and "
+                      "write it with `git diff` under the same header lines (%s/README.md)."
+                      % (n, len(planted), c.name, c.what, " ".join(c.files),
+                         "; ".join(" ".join(t[1:]) for t in c.tests), relative), flush=True)
                 current = {}
                 continue
             subprocess.run(["git", "apply", c.path], cwd=SRC, env=apply_env, check=True, capture_output=True)
