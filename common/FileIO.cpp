@@ -22,20 +22,26 @@ namespace NSCheckerTool {
 namespace {
 
 // Reads from a descriptor until a stop signal comes: a stop while a file
-// is read ends the reading of it however large, as a failed read.
+// is read ends the reading of it however large, as a failed read. With a
+// digest, what it read goes into it too.
 class StoppableSource : public FdSource {
  public:
-  using FdSource::FdSource;
+  StoppableSource(int fd, ContentDigest* digest) : FdSource(fd), m_pDigest(digest) {}
   ssize_t Read(char* into, std::size_t size) override {
     if (StopCount() != m_nStops) {
       errno = EINTR;
       return -1;
     }
-    return FdSource::Read(into, size);
+    const ssize_t n = FdSource::Read(into, size);
+    if (n > 0 && m_pDigest != nullptr) {
+      m_pDigest->Add(into, static_cast<std::size_t>(n));
+    }
+    return n;
   }
 
  private:
   const int m_nStops = StopCount();
+  ContentDigest* m_pDigest;
 };
 
 // Keeps the whole text.
@@ -80,13 +86,15 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
     return ReadResult::Failed;
   }
   struct stat st {};
-  StoppableSource source(fd);
+  ContentDigest digest;
+  StoppableSource source(fd, mark != nullptr ? &digest : nullptr);
   const bool ok =
       ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
       ReadLines(source, needles, sink, bufferSize, mark != nullptr ? &mark->longLines : nullptr);
   ::close(fd);  // read-only: nothing to lose on close
   if (ok && mark != nullptr) {
     mark->modified = st.st_mtim;
+    WatchContent(path, digest);
   }
   return ok ? ReadResult::Ok : ReadResult::Failed;
 }

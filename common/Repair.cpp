@@ -14,7 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
+#include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -47,6 +49,10 @@ struct Watch {
   bool existed = false;  // what the file was when the watch began
   struct stat seen {};
   bool changed = false;
+  // What it held when it was read, and when to read it again.
+  bool hasContent = false;
+  ContentDigest content;
+  std::int64_t nextContentCheckMs = 0;
 };
 
 int s_nInotify = -1;
@@ -76,36 +82,49 @@ bool Differs(const std::string& path, const Watch& watch) {
 }
 
 // One event: name is the file name it carries in a folder (or none).
-void Note(const struct inotify_event& event, std::string_view name) {
+// Whether it concerned a watched file at all (its own event, or one for
+// its name) rather than another file in the same folder.
+bool Note(const struct inotify_event& event, std::string_view name) {
+  bool concerned = false;
   for (auto& [path, watch] : s_watches) {
+    bool its = false;
+    bool change = false;
     if ((event.mask & IN_Q_OVERFLOW) != 0) {
-      watch.changed = true;  // events were lost: any of them may have been its
+      its = change = true;  // events were lost: any of them may have been its
     } else if (event.wd == watch.fileWd) {
-      watch.changed = watch.changed || (event.mask & kChangeEvents) != 0 ||
-                      ((event.mask & (IN_ATTRIB | IN_CLOSE_WRITE)) != 0 && Differs(path, watch));
+      its = true;
+      change = (event.mask & kChangeEvents) != 0 ||
+               ((event.mask & (IN_ATTRIB | IN_CLOSE_WRITE)) != 0 && Differs(path, watch));
     } else {
       for (const auto& [folder, own] : watch.names) {
-        watch.changed = watch.changed || (event.wd == folder && own == name);
+        its = its || (event.wd == folder && own == name);
       }
+      change = its;
     }
+    watch.changed = watch.changed || change;
+    concerned = concerned || its;
   }
+  return concerned;
 }
 
-// Takes every event that has come so far.
-void TakeEvents() {
+// Takes every event that has come so far; whether any concerned a watched
+// file.
+bool TakeEvents() {
+  bool concerned = false;
   alignas(struct inotify_event) char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(s_nInotify, buffer, sizeof buffer);
     if (n <= 0) {
-      return;  // none left (EAGAIN), or nothing to read from
+      return concerned;  // none left (EAGAIN), or nothing to read from
     }
     for (const char* p = buffer; p < buffer + n;) {
       struct inotify_event event {};
       std::memcpy(&event, p, sizeof event);
       // The name follows the fixed part, padded with NULs.
       const char* const named = p + sizeof event;
-      Note(event, event.len > 0 ? std::string_view(named, ::strnlen(named, event.len))
-                                : std::string_view());
+      concerned = Note(event, event.len > 0 ? std::string_view(named, ::strnlen(named, event.len))
+                                            : std::string_view()) ||
+                  concerned;
       p += sizeof event + event.len;
     }
   }
@@ -139,7 +158,7 @@ bool WatchTarget(const std::string& path) {
       return false;
     }
   }
-  TakeEvents();  // what came so far belongs to the watches as they were
+  (void)TakeEvents();  // what came so far belongs to the watches as they were
   Watch watch;
   bool ok = WatchName(path, watch);
   // The file the name leads to, and through a link its own name as well.
@@ -167,9 +186,134 @@ bool TargetChanged(const std::string& path) {
   if (found == s_watches.end()) {
     return true;
   }
-  TakeEvents();
+  (void)TakeEvents();
   Watch& watch = found->second;
   watch.changed = watch.changed || LeadsElsewhere(path, watch);
+  return watch.changed;
+}
+
+namespace {
+
+// Four lanes of multiply and rotate over 32-byte stripes, folded together
+// at the end: a few cycles a stripe, so that reading a large file again
+// costs about what reading it costs.
+constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
+constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
+
+std::uint64_t Rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+std::uint64_t Mix(std::uint64_t lane, std::uint64_t word) {
+  return Rotl(lane + word * kPrime2, 31) * kPrime1;
+}
+
+// Whether a stop signal waits, taken or still blocked (as it is while a
+// command runs): a reading for the watch then gives up.
+bool StopWaiting(int stopsBefore) {
+  sigset_t pending;
+  if (StopCount() != stopsBefore || ::sigpending(&pending) != 0) {
+    return true;
+  }
+  for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+    if (sigismember(&pending, signal) == 1) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// What path holds now: false when it cannot be read whole (a stop came,
+// or it is no regular file we may read).
+bool ReadDigest(const std::string& path, ContentDigest& digest) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) {
+      ::close(fd);  // read-only: nothing to lose
+    }
+    return false;
+  }
+  const std::unique_ptr<char[]> buffer(new char[kLineBufferSize]);
+  const int stops = StopCount();
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer.get(), kLineBufferSize)) > 0 && !StopWaiting(stops)) {
+    digest.Add(buffer.get(), static_cast<std::size_t>(n));
+  }
+  ::close(fd);  // read-only: nothing to lose
+  return n == 0;
+}
+
+}  // namespace
+
+void ContentDigest::Round(const char* stripe) {
+  for (int lane = 0; lane < 4; ++lane) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, stripe + 8 * lane, sizeof word);
+    m_lanes[lane] = Mix(m_lanes[lane], word);
+  }
+}
+
+void ContentDigest::Add(const char* bytes, std::size_t size) {
+  m_nSize += size;
+  if (m_nPending > 0) {
+    const std::size_t take = std::min(sizeof m_pending - m_nPending, size);
+    std::memcpy(m_pending + m_nPending, bytes, take);
+    m_nPending += take;
+    bytes += take;
+    size -= take;
+    if (m_nPending < sizeof m_pending) {
+      return;
+    }
+    Round(m_pending);
+    m_nPending = 0;
+  }
+  for (; size >= sizeof m_pending; bytes += sizeof m_pending, size -= sizeof m_pending) {
+    Round(bytes);
+  }
+  std::memcpy(m_pending, bytes, size);
+  m_nPending = size;
+}
+
+std::uint64_t ContentDigest::Value() const {
+  std::uint64_t h = m_nSize * kPrime1;
+  for (const std::uint64_t lane : m_lanes) {
+    h = (h ^ Mix(0, lane)) * kPrime1 + kPrime2;
+  }
+  for (std::size_t i = 0; i < m_nPending; ++i) {
+    h = Rotl(h ^ (static_cast<unsigned char>(m_pending[i]) * kPrime1), 11) * kPrime2;
+  }
+  h ^= h >> 33;
+  h *= kPrime2;
+  h ^= h >> 29;
+  h *= kPrime1;
+  return h ^ (h >> 32);
+}
+
+void WatchContent(const std::string& path, const ContentDigest& read) {
+  const auto found = s_watches.find(path);
+  if (found != s_watches.end()) {
+    found->second.hasContent = true;
+    found->second.content = read;
+    found->second.nextContentCheckMs = 0;
+  }
+}
+
+bool ContentChangedSinceRead(const std::string& path) {
+  const auto found = s_watches.find(path);
+  if (found == s_watches.end() || !found->second.hasContent) {
+    return false;
+  }
+  Watch& watch = found->second;
+  const std::int64_t start = GetTimeStamp();
+  if (start < watch.nextContentCheckMs) {
+    return false;
+  }
+  ContentDigest now;
+  const bool read = ReadDigest(path, now);
+  const std::int64_t took = GetTimeStamp() - start;
+  watch.nextContentCheckMs = start + std::max<std::int64_t>(kWatchRecheckMs, kContentCheckShare * took);
+  // A file we can no longer read whole has changed too (its mode, or what
+  // it is), unless a stop cut the reading short.
+  watch.changed = watch.changed || (read ? !(now == watch.content) : !StopWaiting(StopCount()));
   return watch.changed;
 }
 
@@ -314,26 +458,38 @@ int RunPrivileged(const std::vector<std::string>& args, int input, const std::st
   command.input = input;
   command.privileged = true;
   command.watchFd = s_nInotify;
-  command.watchSaysEnd = [&target] { return TargetChanged(target); };
+  command.watchSaysEnd = [&target] {
+    return TargetChanged(target) || ContentChangedSinceRead(target);
+  };
   return Run(command);
 }
 
 // ---- 4. Read back ----
 
-// Waits until the watched files have been quiet for a moment (a writer
-// that was seen to start has finished), at most about a second; a stop
-// ends the wait.
+// Waits until the watched files have had no event for a moment by the
+// clock (a writer that was seen to start has finished), a second at most;
+// events for other files in their folders do not count. A stop ends the
+// wait.
 void LetChangesSettle() {
-  constexpr int kQuietMs = 200;
-  constexpr int kMostMs = 1000;
-  for (int waited = 0; waited < kMostMs && InterruptSignal() == 0; waited += kQuietMs) {
+  constexpr std::int64_t kQuietMs = 200;
+  constexpr std::int64_t kMostMs = 1000;
+  const std::int64_t start = GetTimeStamp();
+  std::int64_t lastEvent = start;
+  while (InterruptSignal() == 0) {
+    const std::int64_t left = std::min(lastEvent + kQuietMs, start + kMostMs) - GetTimeStamp();
+    if (left <= 0) {
+      return;
+    }
     struct pollfd events {
       s_nInotify, POLLIN, 0
     };
-    if (::poll(&events, 1, kQuietMs) <= 0) {
-      return;  // quiet (or nothing to wait on)
+    const int ready = ::poll(&events, 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) {
+      return;  // nothing to wait on
     }
-    TakeEvents();
+    if (ready > 0 && TakeEvents()) {
+      lastEvent = GetTimeStamp();
+    }
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include "common/FileIO.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -30,6 +32,40 @@ bool WatchTarget(const std::string& path);
 
 // Whether path changed since its watch began (true when it is not watched).
 bool TargetChanged(const std::string& path);
+
+// A digest of bytes, in the order given and in any pieces: what a file held
+// when it was read, to be compared with what it holds later.
+class ContentDigest {
+ public:
+  void Add(const char* bytes, std::size_t size);
+  std::uint64_t Value() const;
+  std::uint64_t Size() const { return m_nSize; }
+  bool operator==(const ContentDigest& other) const {
+    return Size() == other.Size() && Value() == other.Value();
+  }
+
+ private:
+  void Round(const char* stripe);
+  std::uint64_t m_lanes[4] = {0x9E3779B185EBCA87ULL, 0xC2B2AE3D27D4EB4FULL, 0x165667B19E3779F9ULL,
+                              0x85EBCA77C2B2AE63ULL};
+  char m_pending[32] = {};
+  std::size_t m_nPending = 0;
+  std::uint64_t m_nSize = 0;
+};
+
+// Records what path held when it was read whole (its watch must be set):
+// while a prompt is open, the file is read again now and then and compared
+// with it, for the changes that send no event (a write through a shared
+// mapping on tmpfs or overlayfs, another machine's write to a network file
+// system).
+void WatchContent(const std::string& path, const ContentDigest& read);
+
+// Whether the content of path differs from what WatchContent recorded.
+// Reading costs time, so it is read again only once the last reading has
+// had kContentCheckShare times its own length to pass; before that (and
+// when no content was recorded) the answer is false.
+constexpr int kContentCheckShare = 20;
+bool ContentChangedSinceRead(const std::string& path);
 
 // 2. The time a text built from a file must carry so that a copy which
 // replaces only an older target (cp -u) replaces the file as it was read

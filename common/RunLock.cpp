@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -82,16 +81,20 @@ void RunLock::Release() {
 
 RunLock::State RunLock::CurrentState() { return s_state; }
 
-std::string RunLock::DefaultPath() {
-  const uid_t uid = ::geteuid();
+std::string RunLock::DefaultPath() { return DefaultPath(::geteuid(), "/run/user"); }
+
+std::string RunLock::DefaultPath(uid_t uid, const std::string& runtimeFolders) {
   if (uid == 0) {
     return "/run/checktool.lock";
   }
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  // The user's runtime folder as the system makes it, never as the
+  // environment names it: su, sudo -u, cron and services set
+  // XDG_RUNTIME_DIR differently, or keep another user's.
+  const std::string folder = runtimeFolders + "/" + std::to_string(uid);
   struct stat st {};
-  if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &st) == 0 &&
-      S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0) {
-    return std::string(runtime) + "/checktool.lock";
+  if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
+      (st.st_mode & 077) == 0) {
+    return folder + "/checktool.lock";
   }
   return "/tmp/checktool-" + std::to_string(uid) + ".lock";
 }

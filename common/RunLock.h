@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace NSCheckerTool {
@@ -38,10 +40,14 @@ class RunLock {
   void Release();
 
   static State CurrentState();
-  // Root: /run/checktool.lock. A user: checktool.lock in $XDG_RUNTIME_DIR
-  // where that is an absolute path to a folder of the user's that no one
-  // else may enter; else /tmp/checktool-<uid>.lock.
+  // The lock of this process's effective user (see the overload).
   static std::string DefaultPath();
+  // Decided by the uid and the file system alone, so that two runs of one
+  // user meet at the same lock whatever their environments say. Root:
+  // /run/checktool.lock. A user: checktool.lock in <runtimeFolders>/<uid>
+  // where that is a folder (not a link) of the user's own that no one else
+  // may enter; else /tmp/checktool-<uid>.lock.
+  static std::string DefaultPath(uid_t uid, const std::string& runtimeFolders);
 
  private:
   int m_nFd = -1;

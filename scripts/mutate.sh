@@ -7,6 +7,20 @@
 #
 #   sh scripts/mutate.sh BASE [--groups "faults attackers"] [--only "case ..."]
 #                        [--max N] [--list] [--jobs N] [--preset dev|ci]
+#   sh scripts/mutate.sh --canaries tests/canaries [--jobs N] [--preset dev|ci]
+#                        [--build-dir build/ci]
+#
+# With --canaries, the fixed slips kept as patches in that folder instead:
+# each planted alone, built, and only the tests its "Caught-by:" lines name
+# run (see tests/canaries/README.md). It ends with the line
+# "canary slips caught: C/N" and exits 1 unless every slip was caught, and
+# also when a patch no longer applies or no longer builds (it must then be
+# re-made, not skipped); that is CI's check that the tests still catch them.
+# With --build-dir (as root), an existing build of the work tree is reused
+# instead of a build of the copy: each build runs in a private mount
+# namespace where the copy's files that the patches change are bound over
+# the work tree's, so the tree itself is never written; at the end those
+# files are built once more as they are, and the build is as it was.
 #
 # Our own script, not the mutation tool on PyPI: this machine cannot reach
 # PyPI, and the few operators wanted here fit in a page of stdlib Python.
@@ -214,9 +228,211 @@ def write(path, text):
         f.write(text)
 
 
+# ---- canaries: fixed slips kept as patches, each caught by the tests it names ----
+
+PROGRAMS = ("common_test", "io_failure_test", "checkers_test", "checktool_test")
+
+
+class Canary:
+    """One patch: its file, what it slips, the files it changes, and its tests:
+    [("unit", program, gtest filter)] and [("group", name, "case ...")]."""
+
+    def __init__(self, path):
+        self.path, self.name, self.tests, self.files, self.what = path, os.path.basename(path), [], [], ""
+        for line in open(path, encoding="utf-8", errors="surrogateescape"):
+            if line.startswith("diff --git "):
+                break
+            m = re.match(r"(Canary|Caught-by):\s*(.*?)\s*$", line)
+            if m and m[1] == "Canary":
+                self.what = m[2]
+            elif m:
+                words = m[2].split()
+                if len(words) == 2 and words[0] in PROGRAMS:
+                    self.tests.append(("unit", words[0], words[1]))
+                elif len(words) >= 3 and words[0] == "group" and \
+                        os.path.isfile(os.path.join(ROOT, "tests/system/group-%s.sh" % words[1])):
+                    self.tests.append(("group", words[1], " ".join(words[2:])))
+                else:
+                    raise ValueError("%s: a Caught-by line names a program (%s) and a gtest filter, or "
+                                     "\"group NAME CASE...\": %s" % (self.name, " ".join(PROGRAMS), m[2]))
+        for line in open(path, encoding="utf-8", errors="surrogateescape"):
+            if line.startswith("+++ b/"):
+                self.files.append(line[6:].rstrip("\n"))
+        if not self.tests or not self.files:
+            raise ValueError("%s: needs a \"Caught-by:\" line and a diff (git diff format)" % self.name)
+
+    def targets(self):
+        units = [t[1] for t in self.tests if t[0] == "unit"]
+        return units + (["checktool", "launch"] if any(t[0] == "group" for t in self.tests) else [])
+
+
+def program_limits(binary):
+    """{program: (path, seconds one of its tests may take)}, from the tests' CMakeLists."""
+    found = {}
+    for folder in FOLDERS:
+        with open(os.path.join(SRC, folder, "tests/CMakeLists.txt")) as f:
+            for m in re.finditer(r"gtest_discover_tests\((\w+)([^)]*)\)", f.read()):
+                limit = re.search(r"TIMEOUT\s+(\d+)", m[2])
+                found[m[1]] = (os.path.join(binary, folder, "tests", m[1]), int(limit[1]) if limit else 1500)
+    return found
+
+
+def canary_tests(tmp, binary, canary, guard, limits):
+    """(None, count of tests run) when every named test passes; else (what failed, 0)."""
+    ran = 0
+    for kind, name, which in canary.tests:
+        if kind == "unit":
+            exe, limit = limits[name]
+            env = dict(os.environ, TEST_TMPDIR=os.path.join(tmp, "tests"))
+            os.makedirs(env["TEST_TMPDIR"], exist_ok=True)
+            log = os.path.join(tmp, "unit.log")
+            result = run(guard + [exe, "--gtest_filter=" + which], log, cwd=os.path.dirname(exe),
+                         env=env, per_test=limit)
+            shutil.rmtree(env["TEST_TMPDIR"], ignore_errors=True)
+            for path in glob.glob(os.path.join(binary, "checktool/tests/work/checktool-test.*")):
+                shutil.rmtree(path, ignore_errors=True)
+            out = open(log, errors="replace").read()
+            if result != "ok" or "[  PASSED  ]" not in out or "[  FAILED  ]" in out:
+                names = re.findall(r"\[  FAILED  \] (\S+)", out) or re.findall(r"\[ RUN      \] (\S+)", out)[-1:]
+                return "%s %s %s" % (name, result, names[0] if names else ""), 0
+            ran += len(re.findall(r"\[       OK \]", out))
+        else:
+            why = groups_fail(tmp, binary, [name], which)
+            if why:
+                return why, 0
+            out = open(os.path.join(tmp, "groups.log"), errors="replace").read()
+            passed = [case for case in which.split() if re.search(r": PASS %s$" % re.escape(case), out, re.M)]
+            if len(passed) < len(which.split()):
+                return None, 0  # a case named that did not run (renamed, or the group skipped)
+            ran += len(passed)
+    return None, ran
+
+
+def canaries(folder, preset, jobs, build_dir):
+    """Plants each patch of folder alone in the copy, builds, runs the tests it
+    names; prints "canary slips caught: C/N"; 0 when all N were caught."""
+    folder = os.path.join(ROOT, folder) if not os.path.isabs(folder) else folder
+    paths = sorted(glob.glob(os.path.join(folder, "*.patch")))
+    if not paths:
+        print("canaries: no *.patch in %s" % folder)
+        return 2
+    try:
+        planted = [Canary(p) for p in paths]
+    except ValueError as e:
+        print("canaries: %s" % e)
+        return 2
+    guard = GUARD if os.geteuid() == 0 and subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0 else []
+    binary = os.path.abspath(build_dir) if build_dir else os.path.join(ROOT, "build/mutate", preset)
+    if build_dir:
+        cache = os.path.join(binary, "CMakeCache.txt")
+        home = re.search(r"^CMAKE_HOME_DIRECTORY:INTERNAL=(.*)$", open(cache).read(), re.M) if os.path.isfile(cache) else None
+        if not guard or not home or os.path.realpath(home[1]) != os.path.realpath(ROOT):
+            print("canaries: --build-dir needs root, mount namespaces and a configured build of %s" % ROOT)
+            return 2
+    wanted = sorted({t for c in planted for t in c.targets()})
+    bound = sorted({p for c in planted for p in c.files})  # bound over the tree's for a reused build
+    marker = os.path.join(binary, "CANARY-SLIP-PLANTED")
+    tmp = tempfile.mkdtemp(prefix="checktool-canaries.")
+
+    def build(targets):
+        cmd = ["cmake", "--build", binary, "-j", str(jobs), "--target", *targets]
+        if build_dir:
+            binds = [x for p in bound for x in (os.path.join(SRC, p), os.path.join(ROOT, p))]
+            cmd = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                   'while [ "$1" != -- ]; do mount --bind "$1" "$2" || exit 1; shift 2; done; shift; exec "$@"',
+                   "sh", *binds, "--", *cmd]
+        return run(cmd, os.path.join(tmp, "build.log")) == "ok"
+    # git apply outside any repository: the copy lies inside the work tree's.
+    apply_env = dict(os.environ, GIT_CEILING_DIRECTORIES=os.path.dirname(SRC))
+    relative = os.path.relpath(folder, ROOT)
+    caught, current = 0, {}  # current: {path: text} of the files holding a slip
+
+    def show(log):
+        sys.stdout.write("".join(open(os.path.join(tmp, log), errors="replace").readlines()[-30:]))
+    started = time.time()
+    try:
+        sync_copy()
+        if build_dir and not os.path.exists(marker):
+            # The copies dated as the tree's files: the reused build has them already.
+            for p in bound:
+                if os.path.isfile(os.path.join(ROOT, p)):
+                    stat = os.stat(os.path.join(ROOT, p))
+                    os.utime(os.path.join(SRC, p), ns=(stat.st_atime_ns, stat.st_mtime_ns))
+        if build_dir:  # left by a run that was killed: its build holds a slip until rebuilt
+            with open(marker, "w") as f:
+                f.write("A canary slip may be built in here: sh scripts/mutate.sh --canaries %s "
+                        "--build-dir %s builds it back\n" % (os.path.relpath(folder, ROOT), build_dir))
+        if not os.path.isfile(os.path.join(binary, "CMakeCache.txt")):
+            ninja = ["-G", "Ninja"] if shutil.which("ninja") else []
+            if run(["cmake", "--preset", preset, "-B", binary, *ninja], os.path.join(tmp, "configure.log"), cwd=SRC) != "ok":
+                show("configure.log")
+                print("canaries: the configuration failed")
+                return 2
+        if not build(wanted):
+            show("build.log")
+            print("canaries: the unchanged sources do not build")
+            return 2
+        limits = program_limits(binary)
+        # The named tests pass without the slips, and name at least one test each.
+        for c in planted:
+            why, ran = canary_tests(tmp, binary, c, guard, limits)
+            if why or ran == 0:
+                show("groups.log" if why and why.startswith("ctest") else "unit.log")
+                print("canaries: %s: %s" % (c.name, "its tests fail without the slip: " + why if why else
+                                            "its Caught-by lines name no test that ran; correct them"))
+                return 1
+        print("canaries: the unchanged sources built and their tests passed in %d s" % (time.time() - started))
+        for n, c in enumerate(planted, 1):
+            start = time.time()
+            current = {p: open(os.path.join(SRC, p), encoding="utf-8", errors="surrogateescape").read()
+                       for p in c.files if os.path.isfile(os.path.join(SRC, p))}
+            log = os.path.join(tmp, "apply.log")
+            applies = len(current) == len(c.files) and run(["git", "apply", "--check", c.path], log, cwd=SRC, env=apply_env) == "ok"
+            if not applies:
+                sys.stdout.write(open(log, errors="replace").read() if os.path.exists(log) else "")
+                print("[%d/%d] DOES NOT APPLY %s: the code it slips has changed. Re-make it, do not skip it: "
+                      "plant the same slip (%s) by hand in %s, check that its Caught-by tests (%s) fail, and "
+                      "write it with `git diff` under the same header lines (%s/README.md)."
+                      % (n, len(planted), c.name, c.what, " ".join(c.files),
+                         "; ".join(" ".join(t[1:]) for t in c.tests), relative), flush=True)
+                current = {}
+                continue
+            subprocess.run(["git", "apply", c.path], cwd=SRC, env=apply_env, check=True, capture_output=True)
+            if not build(c.targets()):
+                show("build.log")
+                outcome, why = "DOES NOT BUILD", "re-make it against today's code (%s/README.md)" % relative
+            else:
+                why, _ = canary_tests(tmp, binary, c, guard, limits)
+                outcome = "caught" if why else "NOT CAUGHT"
+                why = why or "the tests its Caught-by lines name all passed with the slip in"
+                caught += outcome == "caught"
+            for p, text in current.items():
+                write(p, text)
+            current = {}
+            print("[%d/%d] %s %s: %s (%d s): %s" % (n, len(planted), outcome, c.name, c.what,
+                                                   time.time() - start, why), flush=True)
+    finally:
+        stop_child()
+        for p, text in current.items():
+            write(p, text)
+        # The reused build made whole again: the files the slips were in, as they are.
+        if build_dir and os.path.exists(marker):
+            if build(wanted):
+                os.remove(marker)
+            else:
+                show("build.log")
+                print("canaries: %s could not be built back; %s tells how" % (build_dir, marker))
+        shutil.rmtree(tmp, ignore_errors=True)
+    print("canaries took %d s" % (time.time() - started))
+    print("canary slips caught: %d/%d" % (caught, len(planted)))
+    return 0 if caught == len(planted) else 1
+
+
 def main():
     ap = argparse.ArgumentParser(description="Plant slips in the lines a change adds; list those the tests miss.")
-    ap.add_argument("base", help="the commit the change starts from (git diff BASE)")
+    ap.add_argument("base", nargs="?", help="the commit the change starts from (git diff BASE)")
+    ap.add_argument("--canaries", metavar="DIR", help="plant the fixed slips of DIR/*.patch instead (for CI)")
+    ap.add_argument("--build-dir", help="with --canaries: reuse this build of the work tree (root only)")
     ap.add_argument("--groups", default="", help='whole-program groups to run too, e.g. "faults attackers"')
     ap.add_argument("--only", default="", help="cases of those groups (SYSTEST_ONLY)")
     ap.add_argument("--max", type=int, default=0, help="at most N mutants, evenly spaced over the list")
@@ -224,6 +440,14 @@ def main():
     ap.add_argument("--jobs", type=int, default=os.cpu_count(), help="build jobs")
     ap.add_argument("--preset", default="dev", help="the configure preset whose settings the build takes")
     a = ap.parse_args()
+    if a.canaries:
+        if a.base or a.groups or a.only or a.max or a.list:
+            ap.error("--canaries takes only --jobs, --preset and --build-dir")
+        return canaries(a.canaries, a.preset, a.jobs, a.build_dir)
+    if a.build_dir:
+        ap.error("--build-dir goes with --canaries")
+    if not a.base:
+        ap.error("BASE is needed (or --canaries DIR)")
     groups = a.groups.split()
     if [g for g in groups if not os.path.isfile(os.path.join(ROOT, "tests/system/group-%s.sh" % g))] or (a.only and not groups):
         ap.error("--groups names groups of tests/system/group-*.sh; --only needs --groups")

@@ -5,6 +5,7 @@
 #include "testsupport/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -170,6 +171,68 @@ TEST_F(FileIOTest, AChangedFileIsKeptAndReadBack) {
     EXPECT_EQ(c.done, NSCheckerTool::InstallStagedText("t", target));
   }
   EXPECT_EQ("", PkexecLog());  // no prompt for a file changed since it was read
+}
+
+// What the watch of a file read for a repair counts as a change, by its
+// events or by its content: a write through a shared mapping sends no
+// event (tmpfs, overlayfs), a new time within the same second and of the
+// same size does; a file read in other pieces than it is read again is
+// unchanged.
+TEST_F(FileIOTest, TheWatchSeesWhatTheFileHoldsAndWhen) {
+  const std::size_t size = NSCheckerTool::kLineBufferSize + 33;  // past one reading's buffer
+  std::string text;
+  while (text.size() < size) {
+    text += "0.0.0.0 host.example\n";
+  }
+  text.resize(size);
+  struct : NSCheckerTool::LineSink {
+    void Line(std::string_view) override {}
+  } lines;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> change;
+    bool byEvents;
+    bool byContent;
+  } cases[] = {
+      {"nothing", [](const std::string&) {}, false, false},
+      {"a byte written through a shared mapping",
+       [&](const std::string& p) {
+         const int fd = ::open(p.c_str(), O_RDWR);
+         ASSERT_GE(fd, 0);
+         void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+         ASSERT_NE(MAP_FAILED, map);
+         ::close(fd);  // its close event comes now, before the write
+         static_cast<char*>(map)[size - 1] = 'y';
+         ASSERT_EQ(0, ::munmap(map, size));
+       },
+       false, true},
+      {"a time later within the same second",
+       [](const std::string& p) {
+         struct stat st {};
+         ASSERT_EQ(0, ::stat(p.c_str(), &st));
+         // Both times, as touch sets them: an attribute event, not a write.
+         const struct timespec times[2] = {st.st_atim,
+                                           {st.st_mtim.tv_sec, (st.st_mtim.tv_nsec + 1) % 1000000000}};
+         ASSERT_EQ(0, ::utimensat(AT_FDCWD, p.c_str(), times, 0));
+       },
+       true, false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = Path("watched" + std::to_string(n++));
+    WriteFile(target, text);
+    struct timespec second[2] = {{0, UTIME_OMIT}, {1700000000, 5}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, target.c_str(), second, 0));
+    NSCheckerTool::ReadMark mark;
+    ASSERT_EQ(ReadResult::Ok, NSCheckerTool::ReadFileLines(target, nullptr, lines, 4096, &mark));
+    c.change(target);
+    // The content first: what the events said is not taken yet.
+    EXPECT_EQ(c.byContent, NSCheckerTool::ContentChangedSinceRead(target));
+    if (!c.byContent) {  // ext4 dates a mapped write, tmpfs and overlayfs do not
+      EXPECT_EQ(c.byEvents, NSCheckerTool::TargetChanged(target));
+    }
+  }
 }
 
 // A stop that comes while a file is read ends the reading, however large

@@ -101,3 +101,58 @@ TEST_F(RunLockTest, OnlyAFileOfOurOwnIsLocked) {
   }
   EXPECT_EQ("untouched\n", ReadFile(Path("victim")));
 }
+
+// A user's lock is in the runtime folder the system made for that uid, or
+// else in /tmp: never where the environment points (su keeps another user's
+// XDG_RUNTIME_DIR; cron and services set none), never in another uid's
+// folder, a folder others may enter, or a link.
+TEST_F(RunLockTest, AUsersLockIsPlacedByItsUidAlone) {
+  const uid_t uid = RunningAsRoot() ? 4242 : ::getuid();
+  const std::string folders = Path("user");
+  const std::string own = folders + "/" + std::to_string(uid);
+  const std::string inTmp = "/tmp/checktool-" + std::to_string(uid) + ".lock";
+  ASSERT_EQ(0, ::mkdir(folders.c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir(Path("elsewhere").c_str(), 0700));
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+    std::string expected;
+    bool needsRoot;
+  } cases[] = {
+      {"no folder", [] {}, inTmp, false},
+      {"the uid's own 0700 folder", [&] { ASSERT_EQ(0, ::mkdir(own.c_str(), 0700)); },
+       own + "/checktool.lock", false},
+      {"a folder others may enter", [&] { ASSERT_EQ(0, ::mkdir(own.c_str(), 0711)); }, inTmp,
+       false},
+      {"another uid's folder",
+       [&] {
+         ASSERT_EQ(0, ::mkdir(own.c_str(), 0700));
+         ASSERT_EQ(0, ::chown(own.c_str(), uid + 1, uid + 1));
+       },
+       inTmp, true},
+      {"a link to the uid's own folder",
+       [&] { ASSERT_EQ(0, ::symlink(Path("elsewhere").c_str(), own.c_str())); }, inTmp, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsRoot && !RunningAsRoot()) {
+      continue;
+    }
+    (void)::rmdir(own.c_str());
+    (void)::unlink(own.c_str());
+    c.plant();
+    if (RunningAsRoot() && ::access(own.c_str(), F_OK) == 0 && c.needsRoot == false) {
+      (void)::lchown(own.c_str(), uid, uid);
+    }
+    if (RunningAsRoot()) {
+      (void)::chown(Path("elsewhere").c_str(), uid, uid);
+    }
+    for (const char* runtime : {static_cast<const char*>(nullptr), "/nonexistent", ""}) {
+      const std::string named = runtime == nullptr ? Path("elsewhere") : runtime;
+      ASSERT_EQ(0, ::setenv("XDG_RUNTIME_DIR", named.c_str(), 1));
+      EXPECT_EQ(c.expected, RunLock::DefaultPath(uid, folders)) << "XDG_RUNTIME_DIR=" << named;
+    }
+  }
+  (void)::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ("/run/checktool.lock", RunLock::DefaultPath(0, folders));
+}

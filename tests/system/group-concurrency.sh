@@ -4,7 +4,9 @@
 ROUNDS=3
 RUNS=4
 
-concurrent_runs() {  # concurrent_runs USER
+concurrent_runs() {  # concurrent_runs USER [ENVIRONMENT-OF-RUN-1 ...]
+  user=$1
+  shift
   slow_pkexec=$(logged_pkexec 'sleep 0.5')
   round=1
   while [ "$round" -le "$ROUNDS" ]; do
@@ -12,10 +14,11 @@ concurrent_runs() {  # concurrent_runs USER
     give_entry "$BROKEN_ENTRY"
     : >"$CASE/pkexec.log"
     i=1
-    while [ "$i" -le "$RUNS" ]; do
+    for environment in "$@" "" "" "" ""; do
+      [ "$i" -le "$RUNS" ] || break
       # shellcheck disable=SC2086
-      as_user "$1" $slow_pkexec timeout 120 "$CHECKTOOL_BIN" --path "/tmp/report-$i.html" --lang en \
-        >"$CASE/stdout-$i" 2>&1 &
+      as_user "$user" $slow_pkexec env $environment timeout 120 "$CHECKTOOL_BIN" \
+        --path "/tmp/report-$i.html" --lang en >"$CASE/stdout-$i" 2>&1 &
       i=$((i + 1))
     done
     wait
@@ -37,7 +40,23 @@ concurrent_runs() {  # concurrent_runs USER
 runs_by_root() { concurrent_runs root; }
 runs_by_alice() { concurrent_runs alice; }
 
+# Runs of one user meet at one lock whatever their environments name (su
+# keeps another user's XDG_RUNTIME_DIR, cron sets none): in the runtime
+# folder the system made for the uid, never in another uid's.
+runs_by_alice_in_other_environments() {
+  own=/run/user/$(id -u alice) other=/run/user/$(id -u bob)
+  mkdir -m 700 "$own" "$other"
+  chown alice: "$own"
+  chown bob: "$other"
+  concurrent_runs alice "XDG_RUNTIME_DIR=$own" "XDG_RUNTIME_DIR=$other HOME=/tmp" \
+    "TMPDIR=/var/tmp XDG_RUNTIME_DIR=/tmp"
+  [ -f "$own/checktool.lock" ] || fail "no lock in alice's runtime folder"
+  [ -z "$(ls -A "$other")" ] || fail "bob's runtime folder was used: $(ls -A "$other")"
+  rm -rf "$own" "$other"
+}
+
 cases() {
   run_case runs_by_root runs_by_root
   run_case runs_by_alice runs_by_alice
+  run_case runs_by_alice_in_other_environments runs_by_alice_in_other_environments
 }

@@ -80,6 +80,20 @@ authorisation_refused() {  # USER [SHELL-LINE for the pkexec stand-in]
 authorisation_refused_by_polkit() { authorisation_refused bob; }
 authorisation_dialog_dismissed() { authorisation_refused alice 'exit 126'; }
 
+# A copy that fails (a read-only mount) is no refusal: the next file still
+# asks, and is repaired.
+copy_fails_on_a_read_only_file() {
+  give_hosts "$BROKEN_HOSTS"
+  give_entry "$BROKEN_ENTRY"
+  mount --bind /etc/hosts /etc/hosts
+  mount -o remount,bind,ro /etc/hosts
+  run_tool --as alice --wrap "$(logged_pkexec)"
+  expect_run 0 "" failed repaired
+  [ "$(pkexec_calls)" -eq 2 ] || fail "pkexec ran $(pkexec_calls) times: $(cat "$CASE/pkexec.log")"
+  expect_hosts "$BROKEN_HOSTS"
+  expect_entry "$GOOD_ENTRY"
+}
+
 authorised_user() {
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
@@ -536,12 +550,45 @@ changed_while_asking() {  # KIND
       change='ln /etc/hosts /etc/hosts.hard; cat /etc/hosts >/dev/null; touch -a /etc/hosts; touch /etc/other'
       cells="repaired correct" kept=$GOOD_HOSTS
       ;;
+    linked_copied_older)  # the file a link leads to, given an older time
+      printf '%s' "$BROKEN_HOSTS" >"$CASE/managed-hosts"
+      rm /etc/hosts
+      ln -s "$CASE/managed-hosts" /etc/hosts
+      change='cp -p "$CASE/older" "$CASE/managed-hosts"'
+      ;;
+    mapped_on_tmpfs|mapped_on_overlayfs)  # no event, nor a new size or time, tells of it
+      if [ "$1" = mapped_on_tmpfs ]; then
+        mkdir "$CASE/tmpfs"
+        mount -t tmpfs tmpfs "$CASE/tmpfs"
+        printf '%s' "$BROKEN_HOSTS" >"$CASE/tmpfs/hosts"
+        mount --bind "$CASE/tmpfs/hosts" /etc/hosts
+      fi  # else /etc is an overlay mount already
+      # One byte, "10.0.0.1" to "10.0.0.2", with the descriptor closed first.
+      change='python3 -c "import mmap, os
+fd = os.open(\"/etc/hosts\", os.O_RDWR); m = mmap.mmap(fd, 0); os.close(fd)
+m[27:28] = b\"2\"; m.close()"'
+      kept="127.0.0.1 localhost
+10.0.0.2 local.tolvane.com
+"
+      ;;
+    in_steps_to_the_repair|in_steps_and_more)  # 8 bytes every 60 ms, for about half a second
+      kept=$GOOD_HOSTS
+      cells="repaired correct"
+      [ "$1" = in_steps_to_the_repair ] || kept="${GOOD_HOSTS}10.9.9.9 added.example
+" cells="failed correct"
+      printf '%s' "$kept" >"$CASE/final"
+      change='python3 -c "import sys, time
+text = open(sys.argv[1], \"rb\").read()
+with open(\"/etc/hosts\", \"wb\", buffering=0) as hosts:
+    for at in range(0, len(text), 8):
+        time.sleep(0.06); hosts.write(text[at:at + 8])" "$CASE/final"'
+      ;;
   esac
   run_tool --as dave --wrap "$(logged_pkexec)" &
   runner=$!
   wait_until 'pgrep -x pkexec >/dev/null'
-  start=$(ms)
   eval "$change"
+  start=$(ms)  # the change is done (or under way, where it runs on)
   wait "$runner"
   took=$(($(ms) - start))
   # shellcheck disable=SC2086
@@ -551,63 +598,134 @@ changed_while_asking() {  # KIND
     failed*|*failed) [ "$took" -le 2000 ] || fail "the run ended ${took} ms after the change" ;;
   esac
 }
-for kind in append copied_older dated_back renamed_over created mounted_over written_still_open \
-  unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own; do
+CHANGES="append copied_older dated_back renamed_over created mounted_over written_still_open
+  unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own linked_copied_older
+  mapped_on_tmpfs mapped_on_overlayfs in_steps_to_the_repair in_steps_and_more"
+for kind in $CHANGES; do
   eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
 done
 
-# Ctrl-Z typed on the terminal, to an interactive shell with job control (on
-# a pseudo-terminal made by script). At a prompt (a stand-in that turns echo
-# off and reads the terminal, ignoring the signals as the copy does): the
-# prompt ends before the job stops, none is left reading the terminal; after
-# fg the run ends with the hosts row Defeated and echo on. During a copy as
-# root (a stand-in for /bin/cp that waits before it copies): the copy goes
-# on while the job is stopped, and the file is whole.
-ctrl_z() {  # prompt|copy
+# Job control on a terminal: a pseudo-terminal made by script, running an
+# interactive dash, which puts back no terminal modes of its own (what the
+# terminal holds is what the program and its prompt left there).
+#   prompt      Ctrl-Z at a prompt (a stand-in that turns echo off and waits,
+#               ignoring the signals as the copy does): the prompt ends
+#               before the job stops, none is left reading the terminal, and
+#               echo is back for the shell; a mode the user sets while the
+#               job is stopped survives its end; after fg the prompt asks
+#               again (the real pkexec) and repairs.
+#   ignored     the same, with Ctrl-Z ignored from the start: it changes
+#               nothing, the one prompt reads its answer.
+#   copy        Ctrl-Z during a copy as root (a stand-in for /bin/cp that
+#               waits): the copy goes on while the job is stopped.
+#   background  started with &, where carol's text agent asks: the job stops
+#               before the agent changes the terminal, fg brings the prompt,
+#               her password repairs.
+#   bg          Ctrl-Z at carol's prompt, then bg: the same.
+job_control() {  # prompt|ignored|copy|background|bg
   give_hosts "$BROKEN_HOSTS"
-  user=alice
-  wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; exec env CHECKTOOL_STAND_IN=1 sleep 60')
-  if [ "$1" = copy ]; then
-    user=root wrap=
-    cp /bin/cp "$CASE/real-cp"
-    printf '#!/bin/sh\ntouch /tmp/asking\nwhile [ ! -e /tmp/go ]; do sleep 0.05; done\nexec %s "$@"\n' \
-      "$CASE/real-cp" >"$CASE/slow-cp"
-    chmod 755 "$CASE/slow-cp"
-    mount --bind "$CASE/slow-cp" /bin/cp
-  fi
+  user=alice ignore= amp= cells=repaired
+  case $1 in
+    prompt) wrap=$(logged_pkexec '[ -e /tmp/asked ] || { touch /tmp/asked; stty -echo </dev/tty; touch /tmp/asking; exec env CHECKTOOL_STAND_IN=1 sleep 60; }') ;;
+    ignored)
+      ignore='trap "" TSTP;'
+      wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; read answer </dev/tty; stty echo </dev/tty') ;;
+    copy)
+      user=root wrap=
+      cp /bin/cp "$CASE/real-cp"
+      printf '#!/bin/sh\ntouch /tmp/asking\nwhile [ ! -e /tmp/go ]; do sleep 0.05; done\nexec %s "$@"\n' \
+        "$CASE/real-cp" >"$CASE/slow-cp"
+      chmod 755 "$CASE/slow-cp"
+      mount --bind "$CASE/slow-cp" /bin/cp ;;
+    background|bg)
+      user=carol
+      [ "$1" = bg ] || amp=' &'
+      # carol's agent answers for the program, pkexec's parent (see
+      # password_typed_on_a_terminal); it ends once pkexec is gone (killed:
+      # it ignores what the copy ignores).
+      wrap=$(logged_pkexec 'rm -f /tmp/agent-ready; mkfifo /tmp/agent-ready
+pkttyagent --process $PPID --notify-fd 3 3>/tmp/agent-ready &
+agent=$!
+cat /tmp/agent-ready >/dev/null
+(while kill -0 $$ 2>/dev/null; do sleep 0.1; done; kill -KILL "$agent") &') ;;
+  esac
   program=$(readlink -f "$CHECKTOOL_BIN")
   printf '%s' "$GOOD_HOSTS" >"$CASE/good"
   (
-    # One job: the status is written once the program has ended, after fg.
-    printf '%s\n' "sh -c '$wrap $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status'"
-    wait_until '[ -e /tmp/asking ]'
-    printf '\032'
-    wait_until 'grep -q "^State:.*T" /proc/$(pgrep -f -x "$program --path /tmp/report.html --lang en")/status 2>/dev/null'
-    if [ "$1" = copy ]; then
-      touch /tmp/go
-      wait_until 'cmp -s /etc/hosts "$CASE/good"' || echo "the copy did not finish while the job was stopped" >/tmp/failure
-    elif grep -l -s -a CHECKTOOL_STAND_IN /proc/[0-9]*/environ >/dev/null; then
-      echo "a prompt is left behind the shell's back" >/tmp/failure
+    pid() { pgrep -f -x "$program --path /tmp/report.html --lang en"; }
+    stopped() { grep -q "^State:.*T" "/proc/$(pid)/status" 2>/dev/null; }
+    modes() { stty -F "$(cat /tmp/tty)" -a | tr '\n' ' '; }
+    asks() { grep -q 'Password:' /tmp/typescript && modes | grep -q -e ' -echo '; }
+    printf 'tty >/tmp/tty\n'
+    wait_until '[ -s /tmp/tty ]'
+    modes >/tmp/modes.before
+    # One job: the status is written once the program has ended.
+    printf '%s\n' "sh -c '$ignore $wrap $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status'$amp"
+    case $1 in
+      background)
+        wait_until stopped || echo "the job did not stop" >>/tmp/failure
+        [ "$(modes)" = "$(cat /tmp/modes.before)" ] ||
+          echo "modes changed in the background: $(modes)" >>/tmp/failure
+        printf 'fg\n' ;;
+      bg)
+        wait_until asks
+        printf '\032'
+        wait_until 'stopped && ! pgrep -x "pkexec|pkttyagent" >/dev/null'
+        modes >/tmp/modes.stopped
+        printf 'bg\n'
+        wait_until '[ "$(wc -l <"$CASE/pkexec.log")" = 2 ] && stopped' ||
+          echo "the job did not stop again in the background" >>/tmp/failure
+        [ "$(modes)" = "$(cat /tmp/modes.stopped)" ] ||
+          echo "modes changed in the background: $(modes)" >>/tmp/failure
+        printf 'fg\n' ;;
+      ignored)
+        wait_until '[ -e /tmp/asking ]'
+        printf '\032answer\n' ;;
+      *)
+        wait_until '[ -e /tmp/asking ]'
+        printf '\032'
+        wait_until stopped
+        if [ "$1" = copy ]; then
+          touch /tmp/go
+          wait_until 'cmp -s /etc/hosts "$CASE/good"' ||
+            echo "the copy did not finish while the job was stopped" >>/tmp/failure
+        else
+          if grep -l -s -a CHECKTOOL_STAND_IN /proc/[0-9]*/environ >/dev/null; then
+            echo "a prompt is left behind the shell's back" >>/tmp/failure
+          fi
+          modes | grep -q -e ' echo ' || echo "no echo for the shell: $(modes)" >>/tmp/failure
+          printf 'stty -ixon\n'
+          wait_until 'modes | grep -q -e " -ixon "'
+        fi
+        printf 'fg\n' ;;
+    esac
+    if [ "$1" = background ] || [ "$1" = bg ]; then
+      wait_until asks || echo "no prompt after fg" >>/tmp/failure
+      printf '%s\n' "$CAROL_PASSWORD"
     fi
-    printf 'fg\n'
     wait_until '[ -s /tmp/status ]'
     printf 'exit\n'
-  ) | as_user "$user" env -i PATH="$PATH" HOME=/nonexistent TERM=xterm CASE="$CASE" \
-    script -qfec "bash --norc --noprofile -i" /tmp/typescript >/dev/null
+  ) | as_user "$user" env -i PATH="$CASE/bin:$PATH" HOME=/nonexistent TERM=xterm CASE="$CASE" \
+    script -qfec "sh -i" /tmp/typescript >/dev/null
   [ ! -e /tmp/failure ] || fail "$(cat /tmp/failure)"
   cp /tmp/status "$CASE/status"
   cp /tmp/report.html "$CASE/report.html"
   : >"$CASE/stdout"
   cp /tmp/typescript "$CASE/typescript"
-  if [ "$1" = copy ]; then
-    expect_run 0 "" repaired correct
-  else
-    expect_run 0 "" failed correct
-    grep -q -e ' echo ' /tmp/stty || fail "echo is off afterwards: $(cat /tmp/stty)"
-  fi
+  expect_run 0 "" $cells correct
+  expect_hosts "$GOOD_HOSTS"
+  case $1 in
+    prompt)
+      [ "$(pkexec_calls)" -eq 2 ] || fail "pkexec ran $(pkexec_calls) times"
+      grep -q -e ' -ixon ' /tmp/stty || fail "the mode set while stopped was undone: $(cat /tmp/stty)" ;;
+    ignored)
+      [ "$(pkexec_calls)" -eq 1 ] || fail "pkexec ran $(pkexec_calls) times"
+      if grep -q Stopped /tmp/typescript; then fail "the job stopped"; fi ;;
+  esac
 }
-ctrl_z_at_the_prompt() { ctrl_z prompt; }
-ctrl_z_during_the_copy() { ctrl_z copy; }
+for kind in prompt ignored copy background bg; do
+  eval "job_control_$kind() { job_control $kind; }"
+done
 
 # A file size limit (ulimit -f, in 512-byte blocks) below the corrected
 # hosts file: its staging fails, so the copy as root, which would inherit
@@ -768,6 +886,7 @@ cases() {
     hosts_missing_created_for_a_user_with_umask_077 hosts_is_a_link hosts_is_a_dangling_link \
     planted_cp_on_the_users_path pkexec_in_the_working_directory \
     descriptors_of_the_command authorisation_refused_by_polkit authorisation_dialog_dismissed \
+    copy_fails_on_a_read_only_file \
     ctrl_c_during_the_first_repair sigint_to_the_program_alone sigquit_to_the_program_alone \
     sigterm_to_the_program_alone sighup_to_the_program_alone the_first_stop_is_the_one_obeyed \
     stopped_while_waiting_for_the_lock stopped_while_polkit_thinks_with_hidepid \
@@ -776,11 +895,13 @@ cases() {
     password_typed_on_a_terminal ctrl_c_at_the_password_prompt a_prompt_that_ends_by_itself \
     removed_before_the_copy_umask_000 removed_before_the_copy_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
     report_into_a_fifo report_into_a_full_pipe line_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars \
-    ctrl_z_at_the_prompt ctrl_z_during_the_copy file_size_limit; do
+    file_size_limit; do
     run_case "$name" "$name"
   done
-  for kind in append copied_older dated_back renamed_over created mounted_over written_still_open \
-    unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own; do
+  for kind in prompt ignored copy background bg; do
+    run_case "job_control_$kind" "job_control_$kind"
+  done
+  for kind in $CHANGES; do
     run_case "changed_while_asking_$kind" "changed_while_asking_$kind"
   done
 }
