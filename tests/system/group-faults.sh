@@ -663,18 +663,18 @@ cat /tmp/agent-ready >/dev/null
     printf '%s\n' "sh -c '$ignore $wrap $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status'$amp"
     case $1 in
       background)
-        wait_until stopped || echo "the job did not stop" >>/tmp/failure
+        wait_until stopped || { echo "the job did not stop" >>/tmp/failure; exit; }
         [ "$(modes)" = "$(cat /tmp/modes.before)" ] ||
           echo "modes changed in the background: $(modes)" >>/tmp/failure
         printf 'fg\n' ;;
       bg)
         wait_until asks
         printf '\032'
-        wait_until 'stopped && ! pgrep -x "pkexec|pkttyagent" >/dev/null'
+        wait_until 'stopped && ! pgrep -x pkexec >/dev/null && ! pgrep -x pkttyagent >/dev/null'
         modes >/tmp/modes.stopped
         printf 'bg\n'
         wait_until '[ "$(wc -l <"$CASE/pkexec.log")" = 2 ] && stopped' ||
-          echo "the job did not stop again in the background" >>/tmp/failure
+          { echo "the job did not stop again in the background" >>/tmp/failure; exit; }
         [ "$(modes)" = "$(cat /tmp/modes.stopped)" ] ||
           echo "modes changed in the background: $(modes)" >>/tmp/failure
         printf 'fg\n' ;;
