@@ -245,10 +245,11 @@ bool ReadDigest(const std::string& path, ContentDigest& digest) {
 }  // namespace
 
 void ContentDigest::Round(const char* stripe) {
-  for (int lane = 0; lane < 4; ++lane) {
+  for (std::uint64_t& lane : m_lanes) {
     std::uint64_t word = 0;
-    std::memcpy(&word, stripe + 8 * lane, sizeof word);
-    m_lanes[lane] = Mix(m_lanes[lane], word);
+    std::memcpy(&word, stripe, sizeof word);
+    lane = Mix(lane, word);
+    stripe += sizeof word;
   }
 }
 

@@ -622,7 +622,10 @@ done
 #               before the agent changes the terminal, fg brings the prompt,
 #               her password repairs.
 #   bg          Ctrl-Z at carol's prompt, then bg: the same.
-job_control() {  # prompt|ignored|copy|background|bg
+#   unasked     started with &, where nothing reads the terminal (polkit
+#               answers for alice, as a graphical agent would without it):
+#               the job never stops, and repairs.
+job_control() {  # prompt|ignored|copy|background|bg|unasked
   give_hosts "$BROKEN_HOSTS"
   user=alice ignore= amp= cells=repaired
   case $1 in
@@ -637,6 +640,7 @@ job_control() {  # prompt|ignored|copy|background|bg
         "$CASE/real-cp" >"$CASE/slow-cp"
       chmod 755 "$CASE/slow-cp"
       mount --bind "$CASE/slow-cp" /bin/cp ;;
+    unasked) amp=' &' wrap=$(logged_pkexec) ;;
     background|bg)
       user=carol
       [ "$1" = bg ] || amp=' &'
@@ -663,24 +667,25 @@ cat /tmp/agent-ready >/dev/null
     printf '%s\n' "sh -c '$ignore $wrap $CHECKTOOL_BIN --path /tmp/report.html --lang en; echo \$? >/tmp/status.new; stty -a >/tmp/stty; mv /tmp/status.new /tmp/status'$amp"
     case $1 in
       background)
-        wait_until stopped || echo "the job did not stop" >>/tmp/failure
+        wait_until stopped || { echo "the job did not stop" >>/tmp/failure; exit; }
         [ "$(modes)" = "$(cat /tmp/modes.before)" ] ||
           echo "modes changed in the background: $(modes)" >>/tmp/failure
         printf 'fg\n' ;;
       bg)
         wait_until asks
         printf '\032'
-        wait_until 'stopped && ! pgrep -x "pkexec|pkttyagent" >/dev/null'
+        wait_until 'stopped && ! pgrep -x pkexec >/dev/null && ! pgrep -x pkttyagent >/dev/null'
         modes >/tmp/modes.stopped
         printf 'bg\n'
         wait_until '[ "$(wc -l <"$CASE/pkexec.log")" = 2 ] && stopped' ||
-          echo "the job did not stop again in the background" >>/tmp/failure
+          { echo "the job did not stop again in the background" >>/tmp/failure; exit; }
         [ "$(modes)" = "$(cat /tmp/modes.stopped)" ] ||
           echo "modes changed in the background: $(modes)" >>/tmp/failure
         printf 'fg\n' ;;
       ignored)
         wait_until '[ -e /tmp/asking ]'
         printf '\032answer\n' ;;
+      unasked) ;;
       *)
         wait_until '[ -e /tmp/asking ]'
         printf '\032'
@@ -718,12 +723,12 @@ cat /tmp/agent-ready >/dev/null
     prompt)
       [ "$(pkexec_calls)" -eq 2 ] || fail "pkexec ran $(pkexec_calls) times"
       grep -q -e ' -ixon ' /tmp/stty || fail "the mode set while stopped was undone: $(cat /tmp/stty)" ;;
-    ignored)
+    ignored|unasked)
       [ "$(pkexec_calls)" -eq 1 ] || fail "pkexec ran $(pkexec_calls) times"
       if grep -q Stopped /tmp/typescript; then fail "the job stopped"; fi ;;
   esac
 }
-for kind in prompt ignored copy background bg; do
+for kind in prompt ignored copy background bg unasked; do
   eval "job_control_$kind() { job_control $kind; }"
 done
 
@@ -898,7 +903,7 @@ cases() {
     file_size_limit; do
     run_case "$name" "$name"
   done
-  for kind in prompt ignored copy background bg; do
+  for kind in prompt ignored copy background bg unasked; do
     run_case "job_control_$kind" "job_control_$kind"
   done
   for kind in $CHANGES; do
