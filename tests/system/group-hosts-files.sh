@@ -145,18 +145,23 @@ nul_ends_the_line() {
   [ "$answer" = "127.0.0.1 " ] || fail "$PRODUCT resolves to $answer"
 }
 
-# Where the reading's buffer (256 KiB) ends in the middle of the domain's
-# line, and where the last line has no newline.
+# Where the reading's buffer ends in the middle of the domain's line (its
+# size taken from the program's own constant), and where the last line has
+# no newline.
 buffer_and_last_line() {
   sed -i '/^hosts:/d' /etc/nsswitch.conf
   echo 'hosts: files' >>/etc/nsswitch.conf
   o=$HOSTS_DATA_DIR/distro-void-base-files.hosts
   [ -s "$o" ] || { fail "no $o"; return; }
+  kib=$(sed -n 's/.*kLineBufferSize = std::size_t{\([0-9]*\)} \* 1024;.*/\1/p' \
+    "${SYSTEST_LIB%/*}/../../common/LineReader.h")
+  [ -n "$kib" ] || { fail "kLineBufferSize is no longer {N} * 1024 in common/LineReader.h"; return; }
+  buffer=$((kib * 1024))
   # A comment that ends 12 bytes before the buffer's end, then the entry.
-  awk 'BEGIN { printf "#"; for (i = 0; i < 262144 - 12 - 2; i++) printf "x"; print "" }' >"$CASE/pad"
+  awk -v n="$buffer" 'BEGIN { printf "#"; for (i = 0; i < n - 12 - 2; i++) printf "x"; print "" }' >"$CASE/pad"
   { cat "$CASE/pad"; echo "10.0.0.1 $PRODUCT"; cat "$o"; } >"$CASE/straddle.given"
   { cat "$CASE/pad"; echo "$CANON"; cat "$o"; } >"$CASE/straddle.expected"
-  [ "$(head -c 262144 "$CASE/straddle.given" | tail -c 12)" = "10.0.0.1 loc" ] ||
+  [ "$(head -c "$buffer" "$CASE/straddle.given" | tail -c 12)" = "10.0.0.1 loc" ] ||
     fail "the entry does not straddle the buffer's end"
   { cat "$o"; printf '10.0.0.1 %s' "$PRODUCT"; } >"$CASE/unended.given"
   { cat "$o"; echo "$CANON"; } >"$CASE/unended.expected"
