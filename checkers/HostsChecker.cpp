@@ -488,6 +488,7 @@ EmHostsCheckerState HostsChecker::Judge(std::string* content) {
   Judging judging(*this, m_mapHosts, seen, content, m_bOnlyNamingLines);
   // A missing file reads as an empty one. A file that is there but cannot be
   // read must not turn into a text that drops the lines we did not see.
+  m_read.repairReading = content != nullptr;
   if (NSCheckerTool::ReadFileLines(path, Needles(m_bOnlyNamingLines), judging,
                                    NSCheckerTool::kLineBufferSize,
                                    &m_read) == NSCheckerTool::ReadResult::Failed) {

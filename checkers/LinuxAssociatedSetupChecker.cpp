@@ -43,6 +43,7 @@ EmSetupCheckerState LinuxAssociatedSetupChecker::GetExec(const std::string& urlF
   std::string text;
   bool hasExec = false;
   std::string found;
+  m_read.repairReading = true;  // the entry is read once, and its repair built from it
   if (NSCheckerTool::ReadWholeFile(urlFile, text, &m_read) != NSCheckerTool::ReadResult::Ok ||
       !ReadUsable(text, hasExec, found)) {
     // An entry that the desktop does not use is no handler to repair: a

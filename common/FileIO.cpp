@@ -70,7 +70,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, ReadMark* ma
 ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>* needles,
                          LineSink& sink, std::size_t bufferSize, ReadMark* mark) {
   if (mark != nullptr) {
-    *mark = ReadMark();
+    *mark = ReadMark{mark->repairReading};
     mark->watched = WatchTarget(path);  // before it is opened: no change is missed
   }
   // O_NONBLOCK keeps a FIFO at the path from stalling the open; it is
@@ -87,13 +87,16 @@ ReadResult ReadFileLines(const std::string& path, const std::vector<std::string>
   }
   struct stat st {};
   ContentDigest digest;
-  StoppableSource source(fd, mark != nullptr ? &digest : nullptr);
+  const bool keep = mark != nullptr && mark->repairReading;
+  StoppableSource source(fd, keep ? &digest : nullptr);
   const bool ok =
       ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
       ReadLines(source, needles, sink, bufferSize, mark != nullptr ? &mark->longLines : nullptr);
   ::close(fd);  // read-only: nothing to lose on close
   if (ok && mark != nullptr) {
     mark->modified = st.st_mtim;
+  }
+  if (ok && keep) {
     WatchContent(path, digest);
   }
   return ok ? ReadResult::Ok : ReadResult::Failed;

@@ -17,6 +17,11 @@ enum class ReadResult : int {
 
 // What a reading saw of a file that a repair may replace.
 struct ReadMark {
+  // Asked by the caller: what is read is what a repair is built from, so
+  // its digest is kept for the watch to compare the file with while a
+  // prompt is open (see WatchContent). A check that only judges the file
+  // skips the cost.
+  bool repairReading = false;
   bool watched = false;  // its watch was set before it was opened (see WatchTarget)
   bool missing = false;  // nothing was at the path
   struct timespec modified {};  // its time of last change, when it was there

@@ -225,6 +225,7 @@ TEST_F(FileIOTest, TheWatchSeesWhatTheFileHoldsAndWhen) {
     struct timespec second[2] = {{0, UTIME_OMIT}, {1700000000, 5}};
     ASSERT_EQ(0, ::utimensat(AT_FDCWD, target.c_str(), second, 0));
     NSCheckerTool::ReadMark mark;
+    mark.repairReading = true;
     ASSERT_EQ(ReadResult::Ok, NSCheckerTool::ReadFileLines(target, nullptr, lines, 4096, &mark));
     c.change(target);
     // The content first: what the events said is not taken yet.
