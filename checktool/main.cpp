@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
   {
     // Held from before the desktop entry is read until the report is built,
     // so that runs of the same user never show two prompts at once.
-    NSCheckerTool::RunLock lock(NSCheckerTool::RunLock::DefaultPath(),
+    NSCheckerTool::RunLock lock(NSCheckerTool::RunLock::DefaultPaths(),
                                 NSCheckerTool::RunLock::kDefaultWaitMs);
     if (!tool.LoadCfg(lan, std::string(g_strXml), false)) {
       Say("加载配置文件失败\n\n");

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace NSCheckerTool {
 
@@ -36,67 +37,93 @@ int OpenLockFile(const std::string& path) {
   return fd;
 }
 
-}  // namespace
-
-RunLock::RunLock(const std::string& path, int waitMs) {
-  const int fd = OpenLockFile(path);
-  if (fd < 0) {
-    m_bActive = false;  // no lock of ours to be had: go on without one
-    return;
-  }
-  const long long deadline = NowMs() + waitMs;
+// Waits for the lock on fd until deadline; false when it was not had (a
+// stop signal ends the wait as well: the run then checks, repairs nothing
+// and ends).
+bool TakeBefore(int fd, long long deadline) {
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      m_nFd = fd;
-      break;
+      return true;
     }
-    // A stop signal ends the wait as well: the run then checks, repairs
-    // nothing and ends.
     if ((errno != EWOULDBLOCK && errno != EINTR) || NowMs() >= deadline ||
         InterruptSignal() != 0) {
-      ::close(fd);
-      break;
+      return false;
     }
     struct timespec pause {
       0, 20L * 1000 * 1000
     };
     ::nanosleep(&pause, nullptr);
   }
-  s_state = Held() ? State::Held : State::Missed;
+}
+
+}  // namespace
+
+RunLock::RunLock(const std::string& path, int waitMs)
+    : RunLock(std::vector<std::string>{path}, waitMs) {}
+
+RunLock::RunLock(const std::vector<std::string>& paths, int waitMs) {
+  const long long deadline = NowMs() + waitMs;
+  for (const std::string& path : paths) {
+    const int fd = OpenLockFile(path);
+    if (fd < 0) {
+      continue;  // no lock of ours to be had there: passed over
+    }
+    if (!TakeBefore(fd, deadline)) {
+      ::close(fd);  // nothing written: nothing to lose
+      CloseAll();
+      s_state = State::Missed;
+      return;
+    }
+    m_fds.push_back(fd);
+  }
+  if (m_fds.empty()) {
+    m_bActive = false;  // none of ours to be had: go on without one
+    return;
+  }
+  s_state = State::Held;
 }
 
 RunLock::~RunLock() { Release(); }
+
+void RunLock::CloseAll() {
+  for (const int fd : m_fds) {
+    ::close(fd);  // closing the only descriptor drops the flock
+  }
+  m_fds.clear();
+}
 
 void RunLock::Release() {
   if (!m_bActive) {
     return;
   }
   m_bActive = false;
-  if (m_nFd >= 0) {
-    ::close(m_nFd);  // closing the only descriptor drops the flock
-    m_nFd = -1;
-  }
+  CloseAll();
   s_state = State::NotTaken;
 }
 
 RunLock::State RunLock::CurrentState() { return s_state; }
 
-std::string RunLock::DefaultPath() { return DefaultPath(::geteuid(), "/run/user"); }
+std::vector<std::string> RunLock::DefaultPaths() { return DefaultPaths(::geteuid(), "/run/user"); }
 
-std::string RunLock::DefaultPath(uid_t uid, const std::string& runtimeFolders) {
+std::vector<std::string> RunLock::DefaultPaths(uid_t uid, const std::string& runtimeFolders) {
   if (uid == 0) {
-    return "/run/checktool.lock";
+    return {"/run/checktool.lock"};
   }
-  // The user's runtime folder as the system makes it, never as the
-  // environment names it: su, sudo -u, cron and services set
-  // XDG_RUNTIME_DIR differently, or keep another user's.
+  // Always the one in /tmp first, so that runs of one user meet there
+  // whether or not the runtime folder existed when each started (it comes
+  // with a login and goes with the last logout).
+  std::vector<std::string> paths{"/tmp/checktool-" + std::to_string(uid) + ".lock"};
+  // Then the user's runtime folder as the system makes it, never as the
+  // environment names it (su, sudo -u, cron and services set
+  // XDG_RUNTIME_DIR differently, or keep another user's): a lock there
+  // holds even where someone else's file has taken the name in /tmp.
   const std::string folder = runtimeFolders + "/" + std::to_string(uid);
   struct stat st {};
   if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
       (st.st_mode & 077) == 0) {
-    return folder + "/checktool.lock";
+    paths.push_back(folder + "/checktool.lock");
   }
-  return "/tmp/checktool-" + std::to_string(uid) + ".lock";
+  return paths;
 }
 
 }  // namespace NSCheckerTool

@@ -3,20 +3,21 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace NSCheckerTool {
 
 // An exclusive advisory lock that serialises the runs of one user, so that
-// they never show two prompts at once. What is locked is a file of the
-// user's own, in a folder only that user may enter where there is one (see
-// DefaultPath): no other user can open it, so no other user's lock or run
-// delays anyone. Runs of different users may overlap; the watch on each
-// file keeps what one of them copies from being lost by another. A lock
-// that another run of the same user holds is waited for a bounded time (a
-// stop signal ends the wait); a run that misses it still checks, but its
-// repairs fail (see MayRepair). A lock file that is not the user's own (a
-// link, a FIFO, another user's file planted in /tmp) is not used: the run
-// goes on without a lock rather than let anyone else hold it up.
+// they never show two prompts at once. What is locked are files of the
+// user's own (see DefaultPaths): no other user can open them, so no other
+// user's lock or run delays anyone. Runs of different users may overlap;
+// the watch on each file keeps what one of them copies from being lost by
+// another. A lock that another run of the same user holds is waited for a
+// bounded time (a stop signal ends the wait); a run that misses it still
+// checks, but its repairs fail (see MayRepair). A lock file that is not the
+// user's own (a link, a FIFO, another user's file planted in /tmp) is
+// passed over: the run goes on without that lock rather than let anyone
+// else hold it up.
 class RunLock {
  public:
   // Process-wide outcome of the last attempt: repairs are refused only after
@@ -30,27 +31,31 @@ class RunLock {
   // Takes the lock on the file at path (created 0600 if missing, never
   // through a link), waiting at most waitMs.
   RunLock(const std::string& path, int waitMs);
+  // Takes the locks on the files at paths, in their order, all within
+  // waitMs: held when at least one was taken and none was missed.
+  RunLock(const std::vector<std::string>& paths, int waitMs);
   ~RunLock();
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
-  bool Held() const { return m_nFd >= 0; }
+  bool Held() const { return !m_fds.empty(); }
   // Gives the lock up (or forgets the miss) early; the destructor then does
   // nothing.
   void Release();
 
   static State CurrentState();
-  // The lock of this process's effective user (see the overload).
-  static std::string DefaultPath();
+  // The locks of this process's effective user (see the overload).
+  static std::vector<std::string> DefaultPaths();
   // Decided by the uid and the file system alone, so that two runs of one
-  // user meet at the same lock whatever their environments say. Root:
-  // /run/checktool.lock. A user: checktool.lock in <runtimeFolders>/<uid>
-  // where that is a folder (not a link) of the user's own that no one else
-  // may enter; else /tmp/checktool-<uid>.lock.
-  static std::string DefaultPath(uid_t uid, const std::string& runtimeFolders);
+  // user meet whatever their environments say. Root: /run/checktool.lock.
+  // A user: /tmp/checktool-<uid>.lock, then checktool.lock in
+  // <runtimeFolders>/<uid> where that is a folder (not a link) of the
+  // user's own that no one else may enter.
+  static std::vector<std::string> DefaultPaths(uid_t uid, const std::string& runtimeFolders);
 
  private:
-  int m_nFd = -1;
+  void CloseAll();
+  std::vector<int> m_fds;
   bool m_bActive = true;  // this attempt still decides CurrentState()
 };
 

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <functional>
+#include <vector>
 
 using namespace testsupport;
 using NSCheckerTool::RunLock;
@@ -102,57 +104,82 @@ TEST_F(RunLockTest, OnlyAFileOfOurOwnIsLocked) {
   EXPECT_EQ("untouched\n", ReadFile(Path("victim")));
 }
 
-// A user's lock is in the runtime folder the system made for that uid, or
-// else in /tmp: never where the environment points (su keeps another user's
-// XDG_RUNTIME_DIR; cron and services set none), never in another uid's
-// folder, a folder others may enter, or a link.
-TEST_F(RunLockTest, AUsersLockIsPlacedByItsUidAlone) {
+// A user's runs always meet at the lock in /tmp, and also at one in the
+// runtime folder the system made for that uid, where there is one: never
+// where the environment points (su keeps another user's XDG_RUNTIME_DIR;
+// cron and services set none), never in another uid's folder, a folder
+// others may enter, or a link.
+TEST_F(RunLockTest, AUsersLocksArePlacedByItsUidAlone) {
+  using Paths = std::vector<std::string>;
   const uid_t uid = RunningAsRoot() ? 4242 : ::getuid();
   const std::string folders = Path("user");
   const std::string own = folders + "/" + std::to_string(uid);
   const std::string inTmp = "/tmp/checktool-" + std::to_string(uid) + ".lock";
   ASSERT_EQ(0, ::mkdir(folders.c_str(), 0755));
   ASSERT_EQ(0, ::mkdir(Path("elsewhere").c_str(), 0700));
+  const bool root = RunningAsRoot();
   struct Case {
     const char* what;
     std::function<void()> plant;
-    std::string expected;
+    Paths expected;
     bool needsRoot;
   } cases[] = {
-      {"no folder", [] {}, inTmp, false},
+      {"no folder", [] {}, {inTmp}, false},
       {"the uid's own 0700 folder", [&] { ASSERT_EQ(0, ::mkdir(own.c_str(), 0700)); },
-       own + "/checktool.lock", false},
-      {"a folder others may enter", [&] { ASSERT_EQ(0, ::mkdir(own.c_str(), 0711)); }, inTmp,
+       {inTmp, own + "/checktool.lock"}, false},
+      {"a folder others may enter", [&] { ASSERT_EQ(0, ::mkdir(own.c_str(), 0711)); }, {inTmp},
        false},
       {"another uid's folder",
        [&] {
          ASSERT_EQ(0, ::mkdir(own.c_str(), 0700));
          ASSERT_EQ(0, ::chown(own.c_str(), uid + 1, uid + 1));
        },
-       inTmp, true},
+       {inTmp}, true},
       {"a link to the uid's own folder",
-       [&] { ASSERT_EQ(0, ::symlink(Path("elsewhere").c_str(), own.c_str())); }, inTmp, false},
+       [&] { ASSERT_EQ(0, ::symlink(Path("elsewhere").c_str(), own.c_str())); }, {inTmp}, false},
   };
+  const char* const kept = std::getenv("XDG_RUNTIME_DIR");
+  const std::string keptValue = kept != nullptr ? kept : "";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.needsRoot && !RunningAsRoot()) {
+    if (c.needsRoot && !root) {
       continue;
     }
     (void)::rmdir(own.c_str());
     (void)::unlink(own.c_str());
     c.plant();
-    if (RunningAsRoot() && ::access(own.c_str(), F_OK) == 0 && c.needsRoot == false) {
+    if (root && !c.needsRoot) {  // made by root: given to the uid, as the system does
       (void)::lchown(own.c_str(), uid, uid);
-    }
-    if (RunningAsRoot()) {
       (void)::chown(Path("elsewhere").c_str(), uid, uid);
     }
-    for (const char* runtime : {static_cast<const char*>(nullptr), "/nonexistent", ""}) {
-      const std::string named = runtime == nullptr ? Path("elsewhere") : runtime;
+    for (const std::string& named : {Path("elsewhere"), std::string("/nonexistent"), own}) {
       ASSERT_EQ(0, ::setenv("XDG_RUNTIME_DIR", named.c_str(), 1));
-      EXPECT_EQ(c.expected, RunLock::DefaultPath(uid, folders)) << "XDG_RUNTIME_DIR=" << named;
+      EXPECT_EQ(c.expected, RunLock::DefaultPaths(uid, folders)) << "XDG_RUNTIME_DIR=" << named;
     }
   }
-  (void)::unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ("/run/checktool.lock", RunLock::DefaultPath(0, folders));
+  if (kept != nullptr) {
+    ASSERT_EQ(0, ::setenv("XDG_RUNTIME_DIR", keptValue.c_str(), 1));
+  } else {
+    ASSERT_EQ(0, ::unsetenv("XDG_RUNTIME_DIR"));
+  }
+  EXPECT_EQ(Paths{"/run/checktool.lock"}, RunLock::DefaultPaths(0, folders));
+}
+
+// Of several locks, each is taken in turn; one that is not ours is passed
+// over, and a miss of any gives up all of them.
+TEST_F(RunLockTest, SeveralLocksAreTakenInTurnOrNotAtAll) {
+  ASSERT_EQ(0, ::mkfifo(Path("theirs").c_str(), 0600));
+  RunLock holder(Path("second"), 0);
+  ASSERT_TRUE(holder.Held());
+  {
+    RunLock both({Path("first"), Path("theirs"), Path("second")}, 100);
+    EXPECT_FALSE(both.Held());
+    EXPECT_EQ(RunLock::State::Missed, RunLock::CurrentState());
+    RunLock first(Path("first"), 0);  // given up with the miss
+    EXPECT_TRUE(first.Held());
+  }
+  holder.Release();
+  RunLock both({Path("first"), Path("theirs"), Path("second")}, 0);
+  EXPECT_TRUE(both.Held());
+  EXPECT_EQ(RunLock::State::Held, RunLock::CurrentState());
 }

@@ -19,6 +19,7 @@ concurrent_runs() {  # concurrent_runs USER [ENVIRONMENT-OF-RUN-1 ...]
       # shellcheck disable=SC2086
       as_user "$user" $slow_pkexec env $environment timeout 120 "$CHECKTOOL_BIN" \
         --path "/tmp/report-$i.html" --lang en >"$CASE/stdout-$i" 2>&1 &
+      [ "$i" -ne 1 ] || eval "${AFTER_FIRST_RUN:-}"
       i=$((i + 1))
     done
     wait
@@ -41,15 +42,17 @@ runs_by_root() { concurrent_runs root; }
 runs_by_alice() { concurrent_runs alice; }
 
 # Runs of one user meet at one lock whatever their environments name (su
-# keeps another user's XDG_RUNTIME_DIR, cron sets none): in the runtime
-# folder the system made for the uid, never in another uid's.
+# keeps another user's XDG_RUNTIME_DIR, cron sets none), and whether or not
+# the uid's runtime folder was there when each started (here it comes once
+# the first run asks): never in another uid's folder.
 runs_by_alice_in_other_environments() {
   own=/run/user/$(id -u alice) other=/run/user/$(id -u bob)
-  mkdir -m 700 "$own" "$other"
-  chown alice: "$own"
+  mkdir -m 700 "$other"
   chown bob: "$other"
+  AFTER_FIRST_RUN='[ -d "$own" ] || { wait_until "[ -s \"$CASE/pkexec.log\" ]"; mkdir -m 700 "$own"; chown alice: "$own"; }'
   concurrent_runs alice "XDG_RUNTIME_DIR=$own" "XDG_RUNTIME_DIR=$other HOME=/tmp" \
     "TMPDIR=/var/tmp XDG_RUNTIME_DIR=/tmp"
+  AFTER_FIRST_RUN=
   [ -f "$own/checktool.lock" ] || fail "no lock in alice's runtime folder"
   [ -z "$(ls -A "$other")" ] || fail "bob's runtime folder was used: $(ls -A "$other")"
   rm -rf "$own" "$other"
