@@ -91,9 +91,11 @@ std::vector<std::string> OwnEnvironment() {
   return env;
 }
 
-// Puts the terminal's modes back when a prompt we ended had changed them
-// (a text agent turns echo off while it reads a password); once only, so
-// that what another program sets on the terminal later stays.
+// Gives the terminal its echo back when a prompt we ended had turned it off
+// (a text agent does while it reads a password); once only, so that what
+// another program sets on the terminal later stays. Nothing else of the
+// modes is touched: what the user set meanwhile (while the job was stopped,
+// say) stays too.
 class TerminalModes {
  public:
   TerminalModes() {
@@ -108,18 +110,24 @@ class TerminalModes {
 
   // Only where the prompt had the terminal: while our job has it, or when
   // the prompt was ended for a key typed on it (Ctrl-Z: the job's first
-  // process may have stopped and given it back to the shell already). A
-  // job in the background changes no modes: its prompt could not have
-  // changed them either, the terminal stops a job that tries.
+  // process may have stopped and given it back to the shell already). And
+  // only where it still reads as a prompt left it, lines with no echo: a
+  // shell's line editor that has taken it (no lines) is left alone, and so
+  // is a terminal whose echo was off before the prompt began.
   void Restore(bool hadTheTerminal) {
-    if (m_nFd >= 0 && (hadTheTerminal || ::tcgetpgrp(m_nFd) == ::getpgrp())) {
+    constexpr tcflag_t kEcho = ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE;
+    struct termios now {};
+    if (m_nFd >= 0 && (hadTheTerminal || ::tcgetpgrp(m_nFd) == ::getpgrp()) &&
+        ::tcgetattr(m_nFd, &now) == 0 && (now.c_lflag & (ICANON | ECHO)) == ICANON &&
+        (m_modes.c_lflag & ECHO) != 0) {
+      now.c_lflag = (now.c_lflag & ~kEcho) | (m_modes.c_lflag & kEcho);
       // SIGTTOU blocked lets the call through instead of stopping us.
       sigset_t ttou;
       sigset_t kept;
       sigemptyset(&ttou);
       sigaddset(&ttou, SIGTTOU);
       (void)::sigprocmask(SIG_BLOCK, &ttou, &kept);
-      (void)::tcsetattr(m_nFd, TCSANOW, &m_modes);
+      (void)::tcsetattr(m_nFd, TCSANOW, &now);
       (void)::sigprocmask(SIG_SETMASK, &kept, nullptr);
     }
     Close();
@@ -359,7 +367,7 @@ class CommandRun {
   int m_nStatus = -1;
   bool m_bSuspend = false;  // Ctrl-Z came: we stop once the prompt is gone
   bool m_bKeyTyped = false;  // a signal came from a key typed on the terminal
-  std::optional<TerminalModes> m_terminal;  // the modes when the prompt started
+  std::optional<TerminalModes> m_terminal;  // the echo when the prompt started
 };
 
 }  // namespace
