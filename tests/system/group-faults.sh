@@ -261,16 +261,17 @@ ms() { echo $(($(date +%s%N) / 1000000)); }
 # taking its time to answer while /proc hides the set-user-ID pkexec from
 # the user (hidepid), or a pkexec wrapper whose background job ignores
 # SIGINT. Nothing is copied afterwards.
-prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER NUMBER-OF-THE-FIRST SIGNAL...
+prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER READY NUMBER-OF-THE-FIRST SIGNAL...
   user=$1
   stand_in=$2
-  number=$3
-  shift 3
+  ready=$3  # a condition: the prompt is in the state the stop must find
+  number=$4
+  shift 4
   give_hosts "$BROKEN_HOSTS"
   mount -t proc -o hidepid=invisible proc /proc
   run_tool --as "$user" --wrap "$(logged_pkexec "$stand_in") $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
+  wait_until "pid_file /tmp/pid && $ready" || fail "the prompt never got ready: $ready"
   start=$(ms)
   for signal in "$@"; do
     kill "-$signal" "$(cat /tmp/pid)" 2>/dev/null
@@ -279,18 +280,23 @@ prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER NUMBER-OF-THE-FIRST SI
   took=$(($(ms) - start))
   [ "$took" -le 2000 ] || fail "the program ended ${took} ms after the stop"
   expect_run $((128 + number)) "" failed correct
-  # No prompt is left to copy once polkit answers.
-  if pgrep -x pkexec >/dev/null; then fail "pkexec outlived the program"; fi
+  # No prompt is left to copy once polkit answers (the real pkexec: a
+  # subshell of the wrapper bears its name too).
+  if pkexec_runs; then fail "pkexec outlived the program"; fi
   expect_hosts "$BROKEN_HOSTS"
   pkill -f CHECKTOOL_BACKGROUND_JOB 2>/dev/null
+  # polkit answers nobody else until it is done thinking for the pkexec
+  # that is gone: the next case's pkexec must not wait behind it.
+  wait_until '! polkit_thinks' || fail "polkit still thinks"
 }
 stopped_while_polkit_thinks_with_hidepid() {
-  # started once pkexec runs and asks polkit
-  prompt_ended_quickly dave '(until pgrep -x pkexec >/dev/null; do sleep 0.05; done; touch /tmp/pkexec-started) &' 15 TERM
+  # stopped once the real pkexec is the program's child and polkit thinks
+  prompt_ended_quickly dave '' 'child_runs "$(cat /tmp/pid)" /usr/bin/pkexec && polkit_thinks' 15 TERM
 }
 stopped_with_a_background_job_in_the_wrapper() {
+  # stopped once the background job runs, with SIGINT ignored
   prompt_ended_quickly alice '(trap "" INT; exec sh -c "sleep 60 # CHECKTOOL_BACKGROUND_JOB") &
-touch /tmp/pkexec-started; wait' 2 INT TERM
+wait' 'pgrep -f CHECKTOOL_BACKGROUND_JOB >/dev/null' 2 INT TERM
 }
 
 # A copy under way (a stand-in for /bin/cp that waits before it copies, run
