@@ -224,10 +224,10 @@ pkexec_in_the_working_directory() {
 stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid [SECOND-SIGNAL]
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
-  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; exec env CHECKTOOL_STAND_IN=1 sleep 60')
+  wrap=$(logged_pkexec 'exec env CHECKTOOL_STAND_IN=1 sleep 60')
   run_tool --as alice --wrap "$wrap $SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
+  wait_until 'pid_file /tmp/pid && stand_in_runs -P "$(cat /tmp/pid)"' || fail "the stand-in never ran"
   start=$(ms)
   if [ "$3" = group ]; then
     kill "-$1" "-$(cat /tmp/pid)"
@@ -315,7 +315,7 @@ copy_under_way() {  # USER SIGNAL NUMBER
   mount --bind "$CASE/slow-cp" /bin/cp
   run_tool --as "$1" --wrap "$SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  wait_until '[ -e /tmp/copy-started ]'
+  wait_until 'pid_file /tmp/pid && [ -e /tmp/copy-started ]' || fail "the copy never started"
   if [ "$1" = root ]; then
     kill "-$2" "-$(cat /tmp/pid)"
   else
@@ -338,7 +338,7 @@ hang_up_under_nohup() {
   wrap=$(logged_pkexec 'touch /tmp/pkexec-started; while [ ! -e /tmp/hung-up ]; do sleep 0.05; done')
   run_tool --as alice --wrap "$wrap nohup $SYSTEST_LAUNCH --pidfile /tmp/pid --" &
   runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
+  wait_until 'pid_file /tmp/pid && [ -e /tmp/pkexec-started ]' || fail "the prompt never started"
   kill -HUP "$(cat /tmp/pid)"
   touch /tmp/hung-up
   wait "$runner"
@@ -479,7 +479,7 @@ changed_during_the_prompt() {
   give_entry "$BROKEN_ENTRY"
   run_tool --as dave --wrap "$(logged_pkexec)" &
   runner=$!
-  wait_until 'pgrep -x pkexec >/dev/null'
+  wait_until pkexec_runs || fail "pkexec never ran"
   echo "10.9.9.9 added.example" >>/etc/hosts
   echo "Comment=added" >>"$ENTRY"
   wait "$runner"
@@ -592,7 +592,7 @@ with open(\"/etc/hosts\", \"wb\", buffering=0) as hosts:
   esac
   run_tool --as dave --wrap "$(logged_pkexec)" &
   runner=$!
-  wait_until 'pgrep -x pkexec >/dev/null'
+  wait_until pkexec_runs || fail "pkexec never ran"
   eval "$change"
   start=$(ms)  # the change is done (or under way, where it runs on)
   wait "$runner"
