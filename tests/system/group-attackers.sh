@@ -185,14 +185,16 @@ lock_held_by_someone_else() {
   run_tool --as alice --report /tmp/usual.html
   usual=$(($(ms) - start))
   give_hosts "$BROKEN_HOSTS"
-  as_user mallory sh -c 'exec flock /etc sh -c "touch /tmp/held; exec sleep 100"' &
-  holder=$!
-  wait_until '[ -e /tmp/held ]'
-  wrap=$(logged_pkexec 'touch /tmp/dave-asking; exec env CHECKTOOL_STAND_IN=1 sleep 100')
+  # /tmp/held: the process that holds the lock (flock's child), once it does
+  as_user mallory sh -c 'exec flock /etc sh -c "echo \$\$ >/tmp/held.new; mv /tmp/held.new /tmp/held; exec sleep 100"' &
+  wait_until '[ -s /tmp/held ]' || fail "mallory never held the lock"
+  holder=$(cat /tmp/held)
+  wrap=$(logged_pkexec 'exec env CHECKTOOL_STAND_IN=1 sleep 100')
   # shellcheck disable=SC2086
   as_user dave $wrap timeout 120 "$CHECKTOOL_BIN" --path /tmp/dave.html --lang en >/dev/null 2>&1 &
   dave=$!
-  wait_until '[ -e /tmp/dave-asking ]'
+  # dave's prompt is open: the stand-in itself runs
+  wait_until 'stand_in_runs -u dave' || fail "dave's prompt never opened"
   for who in alice root; do
     start=$(ms)
     run_tool --as "$who" --report "/tmp/report-$who.html"

@@ -224,10 +224,10 @@ pkexec_in_the_working_directory() {
 stopped_during_the_first_repair() {  # SIGNAL NUMBER group|pid [SECOND-SIGNAL]
   give_hosts "$BROKEN_HOSTS"
   give_entry "$BROKEN_ENTRY"
-  wrap=$(logged_pkexec 'touch /tmp/pkexec-started; exec env CHECKTOOL_STAND_IN=1 sleep 60')
+  wrap=$(logged_pkexec 'exec env CHECKTOOL_STAND_IN=1 sleep 60')
   run_tool --as alice --wrap "$wrap $SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
+  wait_until 'pid_file /tmp/pid && stand_in_runs -P "$(cat /tmp/pid)"' || fail "the stand-in never ran"
   start=$(ms)
   if [ "$3" = group ]; then
     kill "-$1" "-$(cat /tmp/pid)"
@@ -261,16 +261,17 @@ ms() { echo $(($(date +%s%N) / 1000000)); }
 # taking its time to answer while /proc hides the set-user-ID pkexec from
 # the user (hidepid), or a pkexec wrapper whose background job ignores
 # SIGINT. Nothing is copied afterwards.
-prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER NUMBER-OF-THE-FIRST SIGNAL...
+prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER READY NUMBER-OF-THE-FIRST SIGNAL...
   user=$1
   stand_in=$2
-  number=$3
-  shift 3
+  ready=$3  # a condition: the prompt is in the state the stop must find
+  number=$4
+  shift 4
   give_hosts "$BROKEN_HOSTS"
   mount -t proc -o hidepid=invisible proc /proc
   run_tool --as "$user" --wrap "$(logged_pkexec "$stand_in") $SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
+  wait_until "pid_file /tmp/pid && $ready" || fail "the prompt never got ready: $ready"
   start=$(ms)
   for signal in "$@"; do
     kill "-$signal" "$(cat /tmp/pid)" 2>/dev/null
@@ -279,18 +280,23 @@ prompt_ended_quickly() {  # USER SHELL-LINE-FOR-A-WRAPPER NUMBER-OF-THE-FIRST SI
   took=$(($(ms) - start))
   [ "$took" -le 2000 ] || fail "the program ended ${took} ms after the stop"
   expect_run $((128 + number)) "" failed correct
-  # No prompt is left to copy once polkit answers.
-  if pgrep -x pkexec >/dev/null; then fail "pkexec outlived the program"; fi
+  # No prompt is left to copy once polkit answers (the real pkexec: a
+  # subshell of the wrapper bears its name too).
+  if pkexec_runs; then fail "pkexec outlived the program"; fi
   expect_hosts "$BROKEN_HOSTS"
   pkill -f CHECKTOOL_BACKGROUND_JOB 2>/dev/null
+  # polkit answers nobody else until it is done thinking for the pkexec
+  # that is gone: the next case's pkexec must not wait behind it.
+  wait_until '! polkit_thinks' || fail "polkit still thinks"
 }
 stopped_while_polkit_thinks_with_hidepid() {
-  # started once pkexec runs and asks polkit
-  prompt_ended_quickly dave '(until pgrep -x pkexec >/dev/null; do sleep 0.05; done; touch /tmp/pkexec-started) &' 15 TERM
+  # stopped once the real pkexec is the program's child and polkit thinks
+  prompt_ended_quickly dave '' 'child_runs "$(cat /tmp/pid)" /usr/bin/pkexec && polkit_thinks' 15 TERM
 }
 stopped_with_a_background_job_in_the_wrapper() {
+  # stopped once the background job runs, with SIGINT ignored
   prompt_ended_quickly alice '(trap "" INT; exec sh -c "sleep 60 # CHECKTOOL_BACKGROUND_JOB") &
-touch /tmp/pkexec-started; wait' 2 INT TERM
+wait' 'pgrep -f CHECKTOOL_BACKGROUND_JOB >/dev/null' 2 INT TERM
 }
 
 # A copy under way (a stand-in for /bin/cp that waits before it copies, run
@@ -309,7 +315,7 @@ copy_under_way() {  # USER SIGNAL NUMBER
   mount --bind "$CASE/slow-cp" /bin/cp
   run_tool --as "$1" --wrap "$SYSTEST_LAUNCH --group --pidfile /tmp/pid --outcome /tmp/outcome --" &
   runner=$!
-  wait_until '[ -e /tmp/copy-started ]'
+  wait_until 'pid_file /tmp/pid && [ -e /tmp/copy-started ]' || fail "the copy never started"
   if [ "$1" = root ]; then
     kill "-$2" "-$(cat /tmp/pid)"
   else
@@ -332,7 +338,7 @@ hang_up_under_nohup() {
   wrap=$(logged_pkexec 'touch /tmp/pkexec-started; while [ ! -e /tmp/hung-up ]; do sleep 0.05; done')
   run_tool --as alice --wrap "$wrap nohup $SYSTEST_LAUNCH --pidfile /tmp/pid --" &
   runner=$!
-  wait_until '[ -e /tmp/pkexec-started ]'
+  wait_until 'pid_file /tmp/pid && [ -e /tmp/pkexec-started ]' || fail "the prompt never started"
   kill -HUP "$(cat /tmp/pid)"
   touch /tmp/hung-up
   wait "$runner"
@@ -410,14 +416,14 @@ AGENT
 terminal_after_a_prompt() {  # interrupted|authorised
   give_hosts "$BROKEN_HOSTS"
   if [ "$1" = interrupted ]; then
-    wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking; exec sleep 60')
-    status=130 cells=failed modes=' echo '
+    wrap=$(logged_pkexec 'stty -echo </dev/tty; exec env CHECKTOOL_STAND_IN=1 sleep 60')
+    status=130 cells=failed modes=' echo ' ready='stand_in_runs -u alice'
   else
     wrap=$(logged_pkexec 'stty -echo </dev/tty; touch /tmp/asking')
-    status=0 cells=repaired modes=' -echo '
+    status=0 cells=repaired modes=' -echo ' ready='[ -e /tmp/asking ]'
   fi
   (
-    wait_until '[ -e /tmp/asking ]'
+    wait_until "$ready"
     [ "$1" = authorised ] || printf '\003'
     wait_until '[ -s /tmp/status ]'
   ) | as_user alice script -qfec \
@@ -473,7 +479,7 @@ changed_during_the_prompt() {
   give_entry "$BROKEN_ENTRY"
   run_tool --as dave --wrap "$(logged_pkexec)" &
   runner=$!
-  wait_until 'pgrep -x pkexec >/dev/null'
+  wait_until pkexec_runs || fail "pkexec never ran"
   echo "10.9.9.9 added.example" >>/etc/hosts
   echo "Comment=added" >>"$ENTRY"
   wait "$runner"
@@ -586,7 +592,7 @@ with open(\"/etc/hosts\", \"wb\", buffering=0) as hosts:
   esac
   run_tool --as dave --wrap "$(logged_pkexec)" &
   runner=$!
-  wait_until 'pgrep -x pkexec >/dev/null'
+  wait_until pkexec_runs || fail "pkexec never ran"
   eval "$change"
   start=$(ms)  # the change is done (or under way, where it runs on)
   wait "$runner"
@@ -687,7 +693,11 @@ cat /tmp/agent-ready >/dev/null
         printf '\032answer\n' ;;
       unasked) ;;
       *)
-        wait_until '[ -e /tmp/asking ]'
+        if [ "$1" = copy ]; then
+          wait_until '[ -e /tmp/asking ]'  # the slow copy runs
+        else
+          wait_until 'stand_in_runs -u alice'  # the stand-in itself, echo off
+        fi
         printf '\032'
         wait_until stopped
         if [ "$1" = copy ]; then

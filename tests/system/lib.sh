@@ -201,6 +201,50 @@ wait_until() {
   done
 }
 
+# What a case waits for is the process itself in the state it needs, not a
+# marker that a wrapper writes before it gets there: a wrapper named pkexec
+# (and any subshell it forks) shows as "pkexec" to pgrep -x long before the
+# real pkexec runs, and the launch helper writes its pid file only after
+# the program has started.
+
+# runs PID PROGRAM: process PID runs PROGRAM (its executable is that file).
+runs() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "$(readlink -f "$2")" ]; }
+
+# pkexec_runs: the real pkexec runs (not a wrapper that only bears its name).
+pkexec_runs() {
+  for pid in $(pgrep -x pkexec); do
+    runs "$pid" /usr/bin/pkexec && return 0
+  done
+  return 1
+}
+
+# child_runs PID PROGRAM: a child of process PID runs PROGRAM.
+child_runs() {
+  for child in $(pgrep -P "$1"); do
+    runs "$child" "$2" && return 0
+  done
+  return 1
+}
+
+# stand_in_runs PGREP-OPTIONS: a process that pgrep selects (-P PID, -u
+# USER) is a prompt's stand-in, in place: it has CHECKTOOL_STAND_IN in its
+# own environment, which a wrapper has only once it has become the stand-in.
+stand_in_runs() {
+  for pid in $(pgrep "$@"); do
+    grep -q -s -a CHECKTOOL_STAND_IN "/proc/$pid/environ" && return 0
+  done
+  return 1
+}
+
+# polkit_thinks: polkitd runs a rule's command (dave's sleep) and answers
+# nobody meanwhile: it evaluates one request at a time.
+polkit_thinks() {
+  polkitd=$(pgrep -x polkitd) && pgrep -x -P "$polkitd" sleep >/dev/null
+}
+
+# pid_file FILE: the launch helper has written the program's process id.
+pid_file() { grep -q -s -x '[0-9][0-9]*' "$1"; }
+
 fail() {
   echo "  $*"
   case_failed=1
