@@ -49,6 +49,7 @@ struct Watch {
   bool existed = false;  // what the file was when the watch began
   struct stat seen {};
   bool changed = false;
+  bool writing = false;  // written to, and not yet closed after writing
   // What it held when it was read, and when to read it again.
   bool hasContent = false;
   ContentDigest content;
@@ -93,6 +94,9 @@ bool Note(const struct inotify_event& event, std::string_view name) {
       its = change = true;  // events were lost: any of them may have been its
     } else if (event.wd == watch.fileWd) {
       its = true;
+      if ((event.mask & (IN_MODIFY | IN_CLOSE_WRITE)) != 0) {
+        watch.writing = (event.mask & IN_CLOSE_WRITE) == 0;
+      }
       change = (event.mask & kChangeEvents) != 0 ||
                ((event.mask & (IN_ATTRIB | IN_CLOSE_WRITE)) != 0 && Differs(path, watch));
     } else {
@@ -467,17 +471,29 @@ int RunPrivileged(const std::vector<std::string>& args, int input, const std::st
 
 // ---- 4. Read back ----
 
+// Whether a watched file was written to and not yet closed after it.
+bool BeingWritten() {
+  for (const auto& [path, watch] : s_watches) {
+    if (watch.writing) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Waits until the watched files have had no event for a moment by the
-// clock (a writer that was seen to start has finished), a second at most;
-// events for other files in their folders do not count. A stop ends the
-// wait.
+// clock and none is held open after a write (a writer that was seen to
+// start has finished, however long it paused), a second at most; events
+// for other files in their folders do not count. A stop ends the wait.
 void LetChangesSettle() {
   constexpr std::int64_t kQuietMs = 200;
   constexpr std::int64_t kMostMs = 1000;
   const std::int64_t start = GetTimeStamp();
   std::int64_t lastEvent = start;
   while (InterruptSignal() == 0) {
-    const std::int64_t left = std::min(lastEvent + kQuietMs, start + kMostMs) - GetTimeStamp();
+    const std::int64_t now = GetTimeStamp();
+    const std::int64_t quietUntil = BeingWritten() ? start + kMostMs : lastEvent + kQuietMs;
+    const std::int64_t left = std::min(quietUntil, start + kMostMs) - now;
     if (left <= 0) {
       return;
     }

@@ -577,6 +577,13 @@ m[27:28] = b\"2\"; m.close()"'
 10.0.0.2 local.tolvane.com
 "
       ;;
+    paused_to_the_repair)  # empties the file, pauses past the quiet time, writes the repair
+      printf '%s' "$GOOD_HOSTS" >"$CASE/final"
+      kept=$GOOD_HOSTS cells="repaired correct"
+      change='python3 -c "import sys, time
+with open(\"/etc/hosts\", \"wb\") as hosts:
+    time.sleep(0.4); hosts.write(open(sys.argv[1], \"rb\").read())" "$CASE/final"'
+      ;;
     in_steps_to_the_repair|in_steps_and_more)  # 8 bytes every 60 ms, for about half a second
       kept=$GOOD_HOSTS
       cells="repaired correct"
@@ -606,7 +613,7 @@ with open(\"/etc/hosts\", \"wb\", buffering=0) as hosts:
 }
 CHANGES="append copied_older dated_back renamed_over created mounted_over written_still_open
   unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own linked_copied_older
-  mapped_on_tmpfs mapped_on_overlayfs in_steps_to_the_repair in_steps_and_more"
+  mapped_on_tmpfs mapped_on_overlayfs in_steps_to_the_repair in_steps_and_more paused_to_the_repair"
 for kind in $CHANGES; do
   eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
 done
