@@ -255,6 +255,9 @@ class CommandRun {
   }
 
   void WaitForEvent() {
+    if (m_state == State::Asking && InterruptSignal() != 0) {
+      End();  // a stop that came before the wait began (caught, not read here)
+    }
     int status = 0;
     const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
     if (done == m_pid || (done < 0 && errno != EINTR)) {
