@@ -590,11 +590,14 @@ with open(\"/etc/hosts\", \"wb\") as hosts:
       [ "$1" = in_steps_to_the_repair ] || kept="${GOOD_HOSTS}10.9.9.9 added.example
 " cells="failed correct"
       printf '%s' "$kept" >"$CASE/final"
+      # Each piece appended as a shell's >> would: opened, written, closed.
       change='python3 -c "import sys, time
 text = open(sys.argv[1], \"rb\").read()
-with open(\"/etc/hosts\", \"wb\", buffering=0) as hosts:
-    for at in range(0, len(text), 8):
-        time.sleep(0.06); hosts.write(text[at:at + 8])" "$CASE/final"'
+open(\"/etc/hosts\", \"wb\").close()
+for at in range(0, len(text), 8):
+    time.sleep(0.06)
+    with open(\"/etc/hosts\", \"ab\") as hosts:
+        hosts.write(text[at:at + 8])" "$CASE/final"'
       ;;
   esac
   run_tool --as dave --wrap "$(logged_pkexec)" &
