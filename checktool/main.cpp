@@ -9,6 +9,8 @@
 #include "common/NSCheckerTool.h"
 #include "common/RunLock.h"
 
+#include <poll.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +19,16 @@
 namespace {
 
 // The one line the program ever prints goes to standard output; if that
-// fails there is nobody left to tell.
+// fails there is nobody left to tell. After a stop signal it goes only if
+// it goes at once: a pipe that nobody empties must not hold up the end.
 void Say(const std::string& text) {
+  struct pollfd out {
+    STDOUT_FILENO, POLLOUT, 0
+  };
+  if (NSCheckerTool::InterruptSignal() != 0 &&
+      (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0)) {
+    return;
+  }
   (void)std::fwrite(text.data(), 1, text.size(), stdout);
   (void)std::fflush(stdout);
 }

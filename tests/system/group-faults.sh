@@ -790,28 +790,39 @@ report_into_a_fifo() {
   cp /tmp/from-the-fifo "$CASE/report.html"
   expect_run 0 "" correct correct
 }
-full_pipe() {  # report|stdout: which one is the full pipe
+# With the stop before the line (at the lock): the line is not waited for.
+full_pipe() {  # report|stdout|stopped: which one is the full pipe, and when the stop comes
   mkfifo /tmp/fifo
   (exec 3</tmp/fifo; sleep 60) &
   head -c 65536 /dev/zero >/tmp/fifo  # full, and nobody reads it
+  waiting='poll'  # for the report to be read
   if [ "$1" = report ]; then
     run_tool --report /tmp/fifo --wrap "$SYSTEST_LAUNCH --pidfile /tmp/pid --outcome /tmp/outcome --" &
   else  # the report cannot be written, and the line that says so waits
+    waiting='pipe_write'  # (standard output is the FIFO from the start)
+    if [ "$1" = stopped ]; then
+      flock /run/checktool.lock sh -c 'touch /tmp/held; exec sleep 60' &
+      wait_until '[ -e /tmp/held ]'
+      waiting='nanosleep'  # at the lock
+    fi
     "$SYSTEST_LAUNCH" --pidfile /tmp/pid --outcome /tmp/outcome -- "$CHECKTOOL_BIN" \
       --path "$CASE/missing/r.html" --lang en >/tmp/fifo &
     echo 0 >"$CASE/status"
   fi
   runner=$!
-  # Waiting to write: in poll for the report, in the write of the line.
   wait_until '[ -s /tmp/pid ] && ls -l "/proc/$(cat /tmp/pid)/fd" 2>/dev/null | grep -q /tmp/fifo &&
-    grep -q -e poll -e pipe_write "/proc/$(cat /tmp/pid)/wchan" 2>/dev/null'
+    grep -q -e "$waiting" "/proc/$(cat /tmp/pid)/wchan" 2>/dev/null' || fail "never seen waiting in $waiting"
+  start=$(ms)
   kill -TERM "$(cat /tmp/pid)"
   wait "$runner"
+  took=$(($(ms) - start))
+  [ "$took" -le 2000 ] || fail "the program ended ${took} ms after the stop"
   [ "$(cat /tmp/outcome 2>/dev/null)" = "signal 15" ] || fail "ended with $(cat /tmp/outcome 2>/dev/null)"
   pkill -f 'sleep 60' 2>/dev/null
 }
 report_into_a_full_pipe() { full_pipe report; }
 line_into_a_full_pipe() { full_pipe stdout; }
+line_into_a_full_pipe_after_a_stop() { full_pipe stopped; }
 
 # pkexec refuses to run for a login shell missing from /etc/shells, or for
 # a locale variable holding "/", "%" or "..": the program gives it neither.
@@ -919,7 +930,8 @@ cases() {
     ctrl_c_to_the_group_during_the_copy hang_up_to_the_group_during_the_copy hang_up_under_nohup \
     password_typed_on_a_terminal ctrl_c_at_the_password_prompt a_prompt_that_ends_by_itself \
     removed_before_the_copy_umask_000 removed_before_the_copy_umask_022 hosts_dated_an_hour_ahead changed_during_the_prompt \
-    report_into_a_fifo report_into_a_full_pipe line_into_a_full_pipe an_environment_pkexec_refuses lang_full_of_stars \
+    report_into_a_fifo report_into_a_full_pipe line_into_a_full_pipe line_into_a_full_pipe_after_a_stop \
+    an_environment_pkexec_refuses lang_full_of_stars \
     file_size_limit; do
     run_case "$name" "$name"
   done
