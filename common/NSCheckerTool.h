@@ -37,6 +37,9 @@ int InterruptSignal();
 // How many stops came so far: a wait that began after the first one ends
 // with the next.
 int StopCount();
+// Whether a stop came since StopCount() was stops: caught, or waiting while
+// blocked (as the stop signals are while a command runs).
+bool StopCameSince(int stops);
 
 // PATH with its empty and relative elements left out; the system's default
 // path when nothing is left.

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <algorithm>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -210,21 +209,6 @@ std::uint64_t Mix(std::uint64_t lane, std::uint64_t word) {
   return Rotl(lane + word * kPrime2, 31) * kPrime1;
 }
 
-// Whether a stop signal waits, taken or still blocked (as it is while a
-// command runs): a reading for the watch then gives up.
-bool StopWaiting(int stopsBefore) {
-  sigset_t pending;
-  if (StopCount() != stopsBefore || ::sigpending(&pending) != 0) {
-    return true;
-  }
-  for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
-    if (sigismember(&pending, signal) == 1) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // What path holds now: false when it cannot be read whole (a stop came,
 // or it is no regular file we may read).
 bool ReadDigest(const std::string& path, ContentDigest& digest) {
@@ -239,7 +223,7 @@ bool ReadDigest(const std::string& path, ContentDigest& digest) {
   const std::unique_ptr<char[]> buffer(new char[kLineBufferSize]);
   const int stops = StopCount();
   ssize_t n = 0;
-  while ((n = ::read(fd, buffer.get(), kLineBufferSize)) > 0 && !StopWaiting(stops)) {
+  while ((n = ::read(fd, buffer.get(), kLineBufferSize)) > 0 && !StopCameSince(stops)) {
     digest.Add(buffer.get(), static_cast<std::size_t>(n));
   }
   ::close(fd);  // read-only: nothing to lose
@@ -318,7 +302,7 @@ bool ContentChangedSinceRead(const std::string& path) {
   watch.nextContentCheckMs = start + std::max<std::int64_t>(kWatchRecheckMs, kContentCheckShare * took);
   // A file we can no longer read whole has changed too (its mode, or what
   // it is), unless a stop cut the reading short.
-  watch.changed = watch.changed || (read ? !(now == watch.content) : !StopWaiting(StopCount()));
+  watch.changed = watch.changed || (read ? !(now == watch.content) : !StopCameSince(StopCount()));
   return watch.changed;
 }
 

@@ -464,6 +464,19 @@ int InterruptSignal() { return s_nStopSignal; }
 
 int StopCount() { return s_nStops; }
 
+bool StopCameSince(int stops) {
+  sigset_t pending;
+  if (s_nStops != stops || ::sigpending(&pending) != 0) {
+    return true;
+  }
+  for (const int signal : kStopSignals) {
+    if (sigismember(&pending, signal) == 1) {
+      return true;
+    }
+  }
+  return false;
+}
+
 int System(const std::string& command) { return System(command, -1); }
 
 int System(const std::string& command, int input) {
