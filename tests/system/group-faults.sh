@@ -577,6 +577,14 @@ m[27:28] = b\"2\"; m.close()"'
 10.0.0.2 local.tolvane.com
 "
       ;;
+    beneath_the_overlay)  # the upper layer written directly, its time put back: only the content tells
+      touch -r /etc/hosts "$CASE/stamp"
+      change='printf 2 | dd of="$CASE/ov/etc-up/hosts" bs=1 seek=27 conv=notrunc status=none
+        touch -m -r "$CASE/stamp" "$CASE/ov/etc-up/hosts"'
+      kept="127.0.0.1 localhost
+10.0.0.2 local.tolvane.com
+"
+      ;;
     paused_to_the_repair)  # empties the file, pauses past the quiet time, writes the repair
       printf '%s' "$GOOD_HOSTS" >"$CASE/final"
       kept=$GOOD_HOSTS cells="repaired correct"
@@ -616,7 +624,7 @@ for at in range(0, len(text), 8):
 }
 CHANGES="append copied_older dated_back renamed_over created mounted_over written_still_open
   unpacked_entry entry_repaired_and_more whole_seconds nothing_of_its_own linked_copied_older
-  mapped_on_tmpfs mapped_on_overlayfs in_steps_to_the_repair in_steps_and_more paused_to_the_repair"
+  mapped_on_tmpfs mapped_on_overlayfs in_steps_to_the_repair in_steps_and_more paused_to_the_repair beneath_the_overlay"
 for kind in $CHANGES; do
   eval "changed_while_asking_$kind() { changed_while_asking $kind; }"
 done
